@@ -1,0 +1,306 @@
+// The one list of every media-library entry point the program calls, grouped by
+// library. The loader expands it into the table's fields, their binding and clearing.
+// Not a header to include directly: use media/ffapi.h.
+//
+// X(library id, entry name). Every entry is required: a library lacking one fails to load.
+
+#define FF_ENTRIES_AVUTIL(X)                                                   \
+  X(libAVUtil, avutil_version)                                                 \
+  X(libAVUtil, av_log)                                                         \
+  X(libAVUtil, av_vlog)                                                        \
+  X(libAVUtil, av_log_set_callback)                                            \
+  X(libAVUtil, av_log_set_level)                                               \
+  X(libAVUtil, av_log_get_level)                                               \
+  X(libAVUtil, av_log_default_callback)                                        \
+  X(libAVUtil, av_log_format_line2)                                            \
+  X(libAVUtil, av_default_item_name)                                           \
+  X(libAVUtil, av_strerror)                                                    \
+  X(libAVUtil, av_malloc)                                                      \
+  X(libAVUtil, av_mallocz)                                                     \
+  X(libAVUtil, av_realloc)                                                     \
+  X(libAVUtil, av_free)                                                        \
+  X(libAVUtil, av_freep)                                                       \
+  X(libAVUtil, av_strdup)                                                      \
+  X(libAVUtil, av_strlcpy)                                                     \
+  X(libAVUtil, av_strstart)                                                    \
+  X(libAVUtil, av_dynarray_add_nofree)                                         \
+  X(libAVUtil, av_dict_get)                                                    \
+  X(libAVUtil, av_dict_set)                                                    \
+  X(libAVUtil, av_dict_set_int)                                                \
+  X(libAVUtil, av_dict_copy)                                                   \
+  X(libAVUtil, av_dict_count)                                                  \
+  X(libAVUtil, av_dict_free)                                                   \
+  X(libAVUtil, av_frame_alloc)                                                 \
+  X(libAVUtil, av_frame_free)                                                  \
+  X(libAVUtil, av_frame_ref)                                                   \
+  X(libAVUtil, av_frame_unref)                                                 \
+  X(libAVUtil, av_frame_move_ref)                                              \
+  X(libAVUtil, av_frame_clone)                                                 \
+  X(libAVUtil, av_frame_get_buffer)                                            \
+  X(libAVUtil, av_frame_make_writable)                                         \
+  X(libAVUtil, av_frame_copy)                                                  \
+  X(libAVUtil, av_frame_copy_props)                                            \
+  X(libAVUtil, av_rescale)                                                     \
+  X(libAVUtil, av_rescale_rnd)                                                 \
+  X(libAVUtil, av_rescale_q)                                                   \
+  X(libAVUtil, av_rescale_q_rnd)                                               \
+  X(libAVUtil, av_compare_ts)                                                  \
+  X(libAVUtil, av_gcd)                                                         \
+  X(libAVUtil, av_reduce)                                                      \
+  X(libAVUtil, av_mul_q)                                                       \
+  X(libAVUtil, av_div_q)                                                       \
+  X(libAVUtil, av_d2q)                                                         \
+  X(libAVUtil, av_find_nearest_q_idx)                                          \
+  X(libAVUtil, av_get_pix_fmt)                                                 \
+  X(libAVUtil, av_get_pix_fmt_name)                                            \
+  X(libAVUtil, av_pix_fmt_desc_get)                                            \
+  X(libAVUtil, av_get_bits_per_pixel)                                          \
+  X(libAVUtil, av_get_sample_fmt)                                              \
+  X(libAVUtil, av_get_sample_fmt_name)                                         \
+  X(libAVUtil, av_get_bytes_per_sample)                                        \
+  X(libAVUtil, av_sample_fmt_is_planar)                                        \
+  X(libAVUtil, av_get_packed_sample_fmt)                                       \
+  X(libAVUtil, av_get_planar_sample_fmt)                                       \
+  X(libAVUtil, av_samples_get_buffer_size)                                     \
+  X(libAVUtil, av_samples_alloc)                                               \
+  X(libAVUtil, av_samples_set_silence)                                         \
+  X(libAVUtil, av_samples_copy)                                                \
+  X(libAVUtil, av_image_alloc)                                                 \
+  X(libAVUtil, av_image_copy)                                                  \
+  X(libAVUtil, av_image_fill_arrays)                                           \
+  X(libAVUtil, av_image_get_buffer_size)                                       \
+  X(libAVUtil, av_image_fill_linesizes)                                        \
+  X(libAVUtil, av_audio_fifo_alloc)                                            \
+  X(libAVUtil, av_audio_fifo_free)                                             \
+  X(libAVUtil, av_audio_fifo_write)                                            \
+  X(libAVUtil, av_audio_fifo_read)                                             \
+  X(libAVUtil, av_audio_fifo_size)                                             \
+  X(libAVUtil, av_audio_fifo_drain)                                            \
+  X(libAVUtil, av_audio_fifo_reset)                                            \
+  X(libAVUtil, av_channel_layout_default)                                      \
+  X(libAVUtil, av_channel_layout_from_mask)                                    \
+  X(libAVUtil, av_channel_layout_from_string)                                  \
+  X(libAVUtil, av_channel_layout_copy)                                         \
+  X(libAVUtil, av_channel_layout_uninit)                                       \
+  X(libAVUtil, av_channel_layout_compare)                                      \
+  X(libAVUtil, av_channel_layout_describe)                                     \
+  X(libAVUtil, av_opt_set)                                                     \
+  X(libAVUtil, av_opt_set_int)                                                 \
+  X(libAVUtil, av_opt_set_double)                                              \
+  X(libAVUtil, av_opt_set_q)                                                   \
+  X(libAVUtil, av_opt_set_bin)                                                 \
+  X(libAVUtil, av_opt_set_pixel_fmt)                                           \
+  X(libAVUtil, av_opt_set_sample_fmt)                                          \
+  X(libAVUtil, av_opt_set_chlayout)                                            \
+  X(libAVUtil, av_opt_set_dict)                                                \
+  X(libAVUtil, av_opt_set_dict2)                                               \
+  X(libAVUtil, av_opt_get)                                                     \
+  X(libAVUtil, av_opt_get_int)                                                 \
+  X(libAVUtil, av_opt_find)                                                    \
+  X(libAVUtil, av_opt_find2)                                                   \
+  X(libAVUtil, av_opt_next)                                                    \
+  X(libAVUtil, av_opt_set_defaults)                                            \
+  X(libAVUtil, av_opt_free)                                                    \
+  X(libAVUtil, av_gettime)                                                     \
+  X(libAVUtil, av_gettime_relative)                                            \
+  X(libAVUtil, av_usleep)                                                      \
+  X(libAVUtil, av_get_media_type_string)                                       \
+  X(libAVUtil, av_get_picture_type_char)                                       \
+  X(libAVUtil, av_parse_video_size)                                            \
+  X(libAVUtil, av_parse_video_rate)                                            \
+  X(libAVUtil, av_parse_time)                                                  \
+  X(libAVUtil, av_buffer_alloc)                                                \
+  X(libAVUtil, av_buffer_unref)                                                \
+  X(libAVUtil, av_display_rotation_get)
+
+#define FF_ENTRIES_SWRESAMPLE(X)                                               \
+  X(libSwResample, swresample_version)                                         \
+  X(libSwResample, swr_alloc)                                                  \
+  X(libSwResample, swr_alloc_set_opts2)                                        \
+  X(libSwResample, swr_init)                                                   \
+  X(libSwResample, swr_is_initialized)                                         \
+  X(libSwResample, swr_free)                                                   \
+  X(libSwResample, swr_close)                                                  \
+  X(libSwResample, swr_convert)                                                \
+  X(libSwResample, swr_set_compensation)                                       \
+  X(libSwResample, swr_get_delay)                                              \
+  X(libSwResample, swr_get_out_samples)                                        \
+  X(libSwResample, swr_next_pts)                                               \
+  X(libSwResample, swr_inject_silence)                                         \
+  X(libSwResample, swr_drop_output)
+
+#define FF_ENTRIES_SWSCALE(X)                                                  \
+  X(libSwScale, swscale_version)                                               \
+  X(libSwScale, sws_getContext)                                                \
+  X(libSwScale, sws_getCachedContext)                                          \
+  X(libSwScale, sws_freeContext)                                               \
+  X(libSwScale, sws_scale)                                                     \
+  X(libSwScale, sws_get_class)                                                 \
+  X(libSwScale, sws_isSupportedInput)                                          \
+  X(libSwScale, sws_isSupportedOutput)
+
+#define FF_ENTRIES_AVCODEC(X)                                                  \
+  X(libAVCodec, avcodec_version)                                               \
+  X(libAVCodec, avcodec_find_decoder)                                          \
+  X(libAVCodec, avcodec_find_decoder_by_name)                                  \
+  X(libAVCodec, avcodec_find_encoder)                                          \
+  X(libAVCodec, avcodec_find_encoder_by_name)                                  \
+  X(libAVCodec, av_codec_iterate)                                              \
+  X(libAVCodec, av_codec_is_encoder)                                           \
+  X(libAVCodec, av_codec_is_decoder)                                           \
+  X(libAVCodec, avcodec_alloc_context3)                                        \
+  X(libAVCodec, avcodec_free_context)                                          \
+  X(libAVCodec, avcodec_get_class)                                             \
+  X(libAVCodec, avcodec_parameters_alloc)                                      \
+  X(libAVCodec, avcodec_parameters_free)                                       \
+  X(libAVCodec, avcodec_parameters_copy)                                       \
+  X(libAVCodec, avcodec_parameters_to_context)                                 \
+  X(libAVCodec, avcodec_parameters_from_context)                               \
+  X(libAVCodec, avcodec_open2)                                                 \
+  X(libAVCodec, avcodec_close)                                                 \
+  X(libAVCodec, avcodec_send_packet)                                           \
+  X(libAVCodec, avcodec_receive_frame)                                         \
+  X(libAVCodec, avcodec_send_frame)                                            \
+  X(libAVCodec, avcodec_receive_packet)                                        \
+  X(libAVCodec, avcodec_flush_buffers)                                         \
+  X(libAVCodec, avcodec_decode_subtitle2)                                      \
+  X(libAVCodec, avcodec_encode_subtitle)                                       \
+  X(libAVCodec, avsubtitle_free)                                               \
+  X(libAVCodec, avcodec_get_name)                                              \
+  X(libAVCodec, avcodec_get_type)                                              \
+  X(libAVCodec, avcodec_descriptor_get)                                        \
+  X(libAVCodec, avcodec_descriptor_get_by_name)                                \
+  X(libAVCodec, avcodec_string)                                                \
+  X(libAVCodec, avcodec_profile_name)                                          \
+  X(libAVCodec, av_get_profile_name)                                           \
+  X(libAVCodec, avcodec_align_dimensions2)                                     \
+  X(libAVCodec, avcodec_find_best_pix_fmt_of_list)                             \
+  X(libAVCodec, av_get_bits_per_sample)                                        \
+  X(libAVCodec, av_get_exact_bits_per_sample)                                  \
+  X(libAVCodec, av_get_audio_frame_duration2)                                  \
+  X(libAVCodec, av_packet_alloc)                                               \
+  X(libAVCodec, av_packet_free)                                                \
+  X(libAVCodec, av_packet_ref)                                                 \
+  X(libAVCodec, av_packet_unref)                                               \
+  X(libAVCodec, av_packet_clone)                                               \
+  X(libAVCodec, av_packet_move_ref)                                            \
+  X(libAVCodec, av_packet_copy_props)                                          \
+  X(libAVCodec, av_packet_make_writable)                                       \
+  X(libAVCodec, av_packet_rescale_ts)                                          \
+  X(libAVCodec, av_packet_get_side_data)                                       \
+  X(libAVCodec, av_new_packet)                                                 \
+  X(libAVCodec, av_shrink_packet)                                              \
+  X(libAVCodec, av_grow_packet)                                                \
+  X(libAVCodec, av_bsf_get_by_name)                                            \
+  X(libAVCodec, av_bsf_alloc)                                                  \
+  X(libAVCodec, av_bsf_init)                                                   \
+  X(libAVCodec, av_bsf_send_packet)                                            \
+  X(libAVCodec, av_bsf_receive_packet)                                         \
+  X(libAVCodec, av_bsf_flush)                                                  \
+  X(libAVCodec, av_bsf_free)                                                   \
+  X(libAVCodec, av_parser_init)                                                \
+  X(libAVCodec, av_parser_parse2)                                              \
+  X(libAVCodec, av_parser_close)
+
+#define FF_ENTRIES_AVFORMAT(X)                                                 \
+  X(libAVFormat, avformat_version)                                             \
+  X(libAVFormat, avformat_alloc_context)                                       \
+  X(libAVFormat, avformat_free_context)                                        \
+  X(libAVFormat, avformat_get_class)                                           \
+  X(libAVFormat, avformat_open_input)                                          \
+  X(libAVFormat, avformat_close_input)                                         \
+  X(libAVFormat, avformat_find_stream_info)                                    \
+  X(libAVFormat, av_find_input_format)                                         \
+  X(libAVFormat, av_guess_format)                                              \
+  X(libAVFormat, av_guess_codec)                                               \
+  X(libAVFormat, av_muxer_iterate)                                             \
+  X(libAVFormat, av_demuxer_iterate)                                           \
+  X(libAVFormat, avformat_alloc_output_context2)                               \
+  X(libAVFormat, avformat_new_stream)                                          \
+  X(libAVFormat, avformat_query_codec)                                         \
+  X(libAVFormat, avformat_init_output)                                         \
+  X(libAVFormat, avformat_write_header)                                        \
+  X(libAVFormat, av_write_trailer)                                             \
+  X(libAVFormat, av_interleaved_write_frame)                                   \
+  X(libAVFormat, av_write_frame)                                               \
+  X(libAVFormat, av_read_frame)                                                \
+  X(libAVFormat, av_read_pause)                                                \
+  X(libAVFormat, av_read_play)                                                 \
+  X(libAVFormat, av_seek_frame)                                                \
+  X(libAVFormat, avformat_seek_file)                                           \
+  X(libAVFormat, av_dump_format)                                               \
+  X(libAVFormat, av_find_best_stream)                                          \
+  X(libAVFormat, av_find_program_from_stream)                                  \
+  X(libAVFormat, av_new_program)                                               \
+  X(libAVFormat, av_guess_frame_rate)                                          \
+  X(libAVFormat, av_guess_sample_aspect_ratio)                                 \
+  X(libAVFormat, av_codec_get_id)                                              \
+  X(libAVFormat, av_codec_get_tag)                                             \
+  X(libAVFormat, av_filename_number_test)                                      \
+  X(libAVFormat, avformat_match_stream_specifier)                              \
+  X(libAVFormat, av_stream_get_side_data)                                      \
+  X(libAVFormat, avio_alloc_context)                                           \
+  X(libAVFormat, avio_context_free)                                            \
+  X(libAVFormat, avio_open)                                                    \
+  X(libAVFormat, avio_open2)                                                   \
+  X(libAVFormat, avio_close)                                                   \
+  X(libAVFormat, avio_closep)                                                  \
+  X(libAVFormat, avio_size)                                                    \
+  X(libAVFormat, avio_seek)                                                    \
+  X(libAVFormat, avio_skip)                                                    \
+  X(libAVFormat, avio_read)                                                    \
+  X(libAVFormat, avio_write)                                                   \
+  X(libAVFormat, avio_flush)                                                   \
+  X(libAVFormat, avio_feof)                                                    \
+  X(libAVFormat, avio_find_protocol_name)
+
+#define FF_ENTRIES_AVFILTER(X)                                                 \
+  X(libAVFilter, avfilter_version)                                             \
+  X(libAVFilter, avfilter_get_by_name)                                         \
+  X(libAVFilter, avfilter_graph_alloc)                                         \
+  X(libAVFilter, avfilter_graph_free)                                          \
+  X(libAVFilter, avfilter_graph_create_filter)                                 \
+  X(libAVFilter, avfilter_graph_alloc_filter)                                  \
+  X(libAVFilter, avfilter_init_str)                                            \
+  X(libAVFilter, avfilter_graph_parse_ptr)                                     \
+  X(libAVFilter, avfilter_graph_config)                                        \
+  X(libAVFilter, avfilter_inout_alloc)                                         \
+  X(libAVFilter, avfilter_inout_free)                                          \
+  X(libAVFilter, avfilter_link)                                                \
+  X(libAVFilter, av_buffersrc_add_frame_flags)                                 \
+  X(libAVFilter, av_buffersrc_parameters_alloc)                                \
+  X(libAVFilter, av_buffersrc_parameters_set)                                  \
+  X(libAVFilter, av_buffersink_get_frame)                                      \
+  X(libAVFilter, av_buffersink_get_frame_flags)                                \
+  X(libAVFilter, av_buffersink_get_time_base)                                  \
+  X(libAVFilter, av_buffersink_get_w)                                          \
+  X(libAVFilter, av_buffersink_get_h)                                          \
+  X(libAVFilter, av_buffersink_get_format)
+
+#define FF_ENTRIES_SDL(X)                                                      \
+  X(libSDL, SDL_GetVersion)                                                    \
+  X(libSDL, SDL_Init)                                                          \
+  X(libSDL, SDL_InitSubSystem)                                                 \
+  X(libSDL, SDL_QuitSubSystem)                                                 \
+  X(libSDL, SDL_WasInit)                                                       \
+  X(libSDL, SDL_Quit)                                                          \
+  X(libSDL, SDL_GetError)                                                      \
+  X(libSDL, SDL_setenv)                                                        \
+  X(libSDL, SDL_GetNumAudioDrivers)                                            \
+  X(libSDL, SDL_GetAudioDriver)                                                \
+  X(libSDL, SDL_GetCurrentAudioDriver)                                         \
+  X(libSDL, SDL_OpenAudioDevice)                                               \
+  X(libSDL, SDL_PauseAudioDevice)                                              \
+  X(libSDL, SDL_LockAudioDevice)                                               \
+  X(libSDL, SDL_UnlockAudioDevice)                                             \
+  X(libSDL, SDL_CloseAudioDevice)                                              \
+  X(libSDL, SDL_MixAudioFormat)
+
+#define FF_ENTRIES(X)                                                          \
+  FF_ENTRIES_AVUTIL(X)                                                         \
+  FF_ENTRIES_SWRESAMPLE(X)                                                     \
+  FF_ENTRIES_SWSCALE(X)                                                        \
+  FF_ENTRIES_AVCODEC(X)                                                        \
+  FF_ENTRIES_AVFORMAT(X)                                                       \
+  FF_ENTRIES_AVFILTER(X)                                                       \
+  FF_ENTRIES_SDL(X)
