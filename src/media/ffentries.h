@@ -232,6 +232,7 @@
   X(libAVFormat, av_find_best_stream)                                          \
   X(libAVFormat, av_find_program_from_stream)                                  \
   X(libAVFormat, av_new_program)                                               \
+  X(libAVFormat, av_program_add_stream_index)                                  \
   X(libAVFormat, av_guess_frame_rate)                                          \
   X(libAVFormat, av_guess_sample_aspect_ratio)                                 \
   X(libAVFormat, av_codec_get_id)                                              \
