@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 struct TTranscodeState; // the per-task media state (files, stream tables, counters)
 
@@ -21,15 +22,24 @@ struct TRunResult {
   std::string ErrorMessage;
 };
 
-class TCustomFFmpeg {
+class TCustomFFmpeg : public TOptionHost {
 public:
   TCustomFFmpeg();
   ~TCustomFFmpeg();
   TCustomFFmpeg(const TCustomFFmpeg &) = delete;
   TCustomFFmpeg &operator=(const TCustomFFmpeg &) = delete;
 
-  // The sticky option state that the dispatcher fills and the stages below consume.
-  TOptionState Options;
+  // The sticky option state that the dispatcher (DispatchOption(engine, name, value))
+  // fills and the stages below consume.
+  TOptionState &Options() override { return options_; }
+  const TOptionState &Options() const { return options_; }
+
+  // What the dispatcher asks of its host.
+  int InputFileCount() const override { return InputCount(); }
+  std::vector<AVRational> InputVideoFrameRates() const override;
+  bool HasOutputFile() const override { return OutputCount() > 0; }
+  void NewStream(AVMediaType type) override;
+  AVCodecID DefaultEncoder(AVMediaType type) const override;
 
   // Releases every media object and restores the options and counters to their
   // defaults. Needs the media libraries loaded for the option tables.
@@ -61,7 +71,7 @@ public:
   int OutputCount() const;
   // Total duration for progress in microseconds, -1 when unknown.
   int64_t TotalDuration() const;
-  void SetTotalDuration(int64_t us);
+  void SetTotalDuration(int64_t us) override;
 
   std::string LastError;
   std::atomic<bool> StopRequested{false};
@@ -83,5 +93,6 @@ public:
   TTranscodeState &State() { return *state_; }
 
 private:
+  TOptionState options_;
   std::unique_ptr<TTranscodeState> state_;
 };
