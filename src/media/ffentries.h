@@ -109,6 +109,9 @@
   X(libAVUtil, av_parse_video_size)                                            \
   X(libAVUtil, av_parse_video_rate)                                            \
   X(libAVUtil, av_parse_time)                                                  \
+  X(libAVUtil, av_get_pix_fmt_string)                                         \
+  X(libAVUtil, av_get_sample_fmt_string)                                      \
+  X(libAVUtil, av_opt_set_from_string)                                        \
   X(libAVUtil, av_buffer_alloc)                                                \
   X(libAVUtil, av_buffer_unref)                                                \
   X(libAVUtil, av_display_rotation_get)
