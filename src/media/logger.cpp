@@ -37,6 +37,26 @@ thread_local std::string pendingText;
 
 constexpr size_t kMaxChunk = 2047;
 
+// One call's output, at most kMaxChunk bytes. A cut keeps the closing line feed, or
+// the cut line would run on into whatever the thread logs next.
+std::string formatChunk(const char *fmt, va_list vl) {
+  va_list copy;
+  va_copy(copy, vl);
+  char small[512];
+  const int n = std::vsnprintf(small, sizeof small, fmt, copy);
+  va_end(copy);
+  if (n < 0) return {};
+  if (size_t(n) < sizeof small) return std::string(small, size_t(n));
+  std::string text(size_t(n), '\0');
+  std::vsnprintf(text.data(), text.size() + 1, fmt, vl);
+  if (text.size() > kMaxChunk) {
+    const bool endsLine = text.back() == '\n';
+    text.resize(kMaxChunk);
+    if (endsLine) text.back() = '\n';
+  }
+  return text;
+}
+
 void libraryLogCallback(void *avcl, int level, const char *fmt, va_list vl) {
   level &= 0xFF; // the libraries may add flag bits above the level
   if (level > libLogLevel.load()) return;
@@ -49,8 +69,7 @@ void libraryLogCallback(void *avcl, int level, const char *fmt, va_list vl) {
                   reinterpret_cast<uintptr_t>(avcl));
     prefix = buf;
   }
-  char text[kMaxChunk + 1];
-  std::vsnprintf(text, sizeof text, fmt, vl);
+  std::string text = formatChunk(fmt, vl);
   // The library calls us from C: nothing may be thrown back into it. A handler that
   // fails here has no caller to tell, so the failure goes to the standard error.
   try {
