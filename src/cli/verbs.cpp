@@ -3,8 +3,12 @@
 
 namespace cli {
 
+int RunRender(int argc, char **argv);
+
 const std::vector<Verb> &Verbs() {
-  static const std::vector<Verb> verbs = {};
+  static const std::vector<Verb> verbs = {
+      {"render", "render one picture with effects and watermarks", RunRender},
+  };
   return verbs;
 }
 
