@@ -60,20 +60,23 @@ public:
   const std::vector<std::string> &SetNames() const { return setNames_; }
   void NoteSet(const std::string &name);
 
-  // Options only an encoder's own table knows, per media type, for avcodec_open2.
-  // The caller gets a copy it owns (free with av_dict_free).
+  // Options only an encoder's own table knows, per media type (video, audio, subtitle), for
+  // avcodec_open2; and those only a muxer's own table knows, for avformat_write_header.
+  // The caller owns the copy (free with av_dict_free).
   AVDictionary *PrivateOptionsCopy(AVMediaType type) const;
-  AVDictionary *&PrivateOptions(AVMediaType type);
+  AVDictionary *FormatPrivateOptionsCopy() const;
+  AVDictionary **PrivateOptions(AVMediaType type); // nullptr for data and attachment
+  AVDictionary **FormatPrivateOptions();
 
 private:
+  void Drop();
   struct Impl;
   std::unique_ptr<Impl> impl_;
   std::vector<std::string> setNames_;
 };
 
-// The engine's option state: every option value waiting to be consumed by the next input,
-// output or stream. Defaults are the member initialisers; Reset() restores them.
-struct TOptionState {
+// The plain option values, copyable so that a reset is one assignment of the defaults.
+struct TOptionValues {
   // files
   std::string FileFormat; // forced container format of the next file
   bool PgmyuvInput = false;
@@ -178,8 +181,15 @@ struct TOptionState {
   int SwsFlags = SWS_BICUBIC;
   int VideoBufferSize = 262144; // encoder output buffer
   TBsfChain AudioBsfs, VideoBsfs, SubtitleBsfs;
-  TFrameHookList FrameHooks;     // plug-in mode is on while it is not empty
+  // The built-in H.264 presets were written against an older library whose defaults differ;
+  // those defaults are laid down once, before the first such preset of a task.
+  bool LegacyH264DefaultsSet = false;
+};
 
+// The engine's option state: every option value waiting to be consumed by the next input,
+// output or stream. Defaults are the member initialisers; Reset() restores them.
+struct TOptionState : TOptionValues {
+  TFrameHookList FrameHooks; // plug-in mode is on while it is not empty
   TGenericOptions Generic;
 
   // Back to the defaults; the generic tables are made afresh when the libraries are loaded.
@@ -209,10 +219,6 @@ public:
 
 // Applies one option; raises FFmpegException with the option's error text.
 void DispatchOption(TOptionHost &host, const std::string &name, const std::string &value);
-
-// The same for a task's engine (adapts it to TOptionHost).
-class TCustomFFmpeg;
-void DispatchOption(TCustomFFmpeg &engine, const std::string &name, const std::string &value);
 
 // The generic setter: true when some option table accepted the value.
 bool SetGenericOption(TOptionHost &host, const std::string &name, const std::string &value);
