@@ -124,6 +124,13 @@ std::string dateTimeText(double days) {
   return buf;
 }
 
+// Older demuxers named a program's tags "provider_name" and "name"; the transport
+// stream demuxer of this library generation stores them as "service_provider" and
+// "service_name". Either is shown, the older name first.
+std::string programTag(const AVDictionary *m, const char *key, const char *currentKey) {
+  return MetadataValue(m, key, MetadataValue(m, currentKey, "N/A"));
+}
+
 void addLine(std::string &text, const std::string &line) {
   text += line;
   text += "\r\n";
@@ -464,8 +471,8 @@ std::string TCustomAVProbe::GetInfoText() {
   for (unsigned p = 0; p < context_->nb_programs; ++p) {
     const AVProgram *program = context_->programs[p];
     addLine(text, fmt("Program %d %s@%s", program->id,
-                      MetadataValue(program->metadata, "provider_name", "N/A").c_str(),
-                      MetadataValue(program->metadata, "name", "N/A").c_str()));
+                      programTag(program->metadata, "provider_name", "service_provider").c_str(),
+                      programTag(program->metadata, "name", "service_name").c_str()));
     appendMetadata(text, program->metadata, "  ");
     for (unsigned k = 0; k < program->nb_stream_indexes; ++k) {
       const unsigned i = program->stream_index[k];
