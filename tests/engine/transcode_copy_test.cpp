@@ -1,0 +1,81 @@
+// Stream copy and conversion end to end: every packet and the length survive a change
+// of container; real encoders produce playable files of the asked codecs.
+#include "transcode_support.h"
+
+#include "fixtures/fixtures.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+using namespace ts;
+
+namespace {
+
+struct CopyCase {
+  const char *fixture;
+  const char *target; // file name of the output (its extension picks the container)
+};
+
+const CopyCase kCopyCases[] = {
+    {"av.avi", "out.mkv"},   {"av.mp4", "out.mkv"},   {"av.mkv", "out.mp4"},
+    {"av.ts", "out.mkv"},    {"tags.mp3", "out.mka"}, {"tone.wav", "out.mkv"},
+    {"vfr.mkv", "out.mp4"},  {"odd.avi", "out.mkv"},  {"surround.mkv", "out.mp4"},
+    {"bgr24.avi", "out.nut"}, {"raw.m4v", "out.avi"},
+};
+
+} // namespace
+
+TEST(TranscodeCopy, EveryPacketAndTheLengthSurviveAChangeOfContainer) {
+  for (const auto &c : kCopyCases) {
+    SCOPED_TRACE(std::string(c.fixture) + " -> " + c.target);
+    std::string input = fixtures::Path(c.fixture);
+    std::string output = TempDir() + "/" + c.target;
+    TRunResult r = Convert(input, {}, output, {{"vcodec", "copy"}, {"acodec", "copy"}});
+    ASSERT_FALSE(r.Failed) << r.ErrorMessage;
+    EXPECT_TRUE(r.Finished);
+    FileSummary in = Inspect(input), out = Inspect(output);
+    ASSERT_EQ(in.Streams.size(), out.Streams.size());
+    for (size_t i = 0; i < in.Streams.size(); ++i) {
+      const StreamSummary &a = in.Streams[i];
+      const StreamSummary *b = out.First(a.Type);
+      ASSERT_NE(b, nullptr);
+      EXPECT_EQ(a.Codec, b->Codec);
+      EXPECT_EQ(a.Packets, b->Packets) << "stream " << i;
+      EXPECT_NEAR(a.End - a.FirstPts, b->End - b->FirstPts, 0.05) << "stream " << i;
+    }
+    // Containers differ by whether the last frame counts; one frame of 10 fps is allowed.
+    if (in.Duration > 0) EXPECT_NEAR(in.Duration, out.Duration, 0.11);
+  }
+}
+
+TEST(TranscodeCopy, TheUsualEncodersMakePlayableFiles) {
+  struct Case {
+    const char *target;
+    OptionList options;
+    AVCodecID video, audio;
+    int width, sampleRate, channels;
+  } cases[] = {
+      {"out.avi", {{"vcodec", "mpeg4"}, {"acodec", "mp2"}}, AV_CODEC_ID_MPEG4, AV_CODEC_ID_MP2, 320, 44100, 2},
+      {"out.mp4", {{"vcodec", "libx264"}, {"acodec", "aac"}, {"s", "160x120"}, {"ar", "22050"}, {"ac", "1"}},
+       AV_CODEC_ID_H264, AV_CODEC_ID_AAC, 160, 22050, 1},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.target);
+    std::string output = TempDir() + "/" + c.target;
+    TRunResult r = Convert(fixtures::Path("av.mkv"), {}, output, c.options);
+    ASSERT_FALSE(r.Failed) << r.ErrorMessage;
+    EXPECT_TRUE(r.Finished);
+    FileSummary out = Inspect(output);
+    const StreamSummary *v = out.First(AVMEDIA_TYPE_VIDEO), *a = out.First(AVMEDIA_TYPE_AUDIO);
+    ASSERT_TRUE(v && a);
+    EXPECT_EQ(v->Codec, c.video);
+    EXPECT_EQ(a->Codec, c.audio);
+    EXPECT_EQ(v->Width, c.width);
+    EXPECT_EQ(a->SampleRate, c.sampleRate);
+    EXPECT_EQ(a->Channels, c.channels);
+    EXPECT_EQ(v->Packets, 50); // 2 s at 25 fps, none dropped or doubled
+    EXPECT_NEAR(v->End, 2.0, 0.08);
+    EXPECT_NEAR(a->End, 2.0, 0.1);
+  }
+}
