@@ -3,10 +3,12 @@
 
 namespace cli {
 
+int RunProbe(int argc, char **argv);
 int RunRender(int argc, char **argv);
 
 const std::vector<Verb> &Verbs() {
   static const std::vector<Verb> verbs = {
+      {"probe", "print what media files hold: container, streams, duration, tags", RunProbe},
       {"render", "render one picture with effects and watermarks", RunRender},
   };
   return verbs;
