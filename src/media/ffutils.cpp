@@ -129,8 +129,9 @@ std::string CodecDescription(const AVCodecParameters *par, bool encoder) {
 }
 
 std::string MetadataValue(const AVDictionary *m, const std::string &key, const std::string &def) {
-  // AV_DICT_MATCH_CASE: the key must match exactly, as it always did.
-  const AVDictionaryEntry *e = m ? ff.av_dict_get(m, key.c_str(), nullptr, AV_DICT_MATCH_CASE) : nullptr;
+  // No flags: the whole key must match, letter case aside, as containers spell tags
+  // differently ("TITLE" in Matroska, "title" elsewhere).
+  const AVDictionaryEntry *e = m ? ff.av_dict_get(m, key.c_str(), nullptr, 0) : nullptr;
   return e && e->value ? e->value : def;
 }
 

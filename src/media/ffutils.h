@@ -32,7 +32,7 @@ std::string StreamTypeName(int type);
 std::string CodecDescription(const AVCodecContext *ctx, bool encoder);
 std::string CodecDescription(const AVCodecParameters *par, bool encoder);
 
-// The value of the entry whose key is exactly `key`, else `def`. Needs the utility library.
+// The value of the first entry whose whole key is `key` (any letter case), else `def`. Needs the utility library.
 std::string MetadataValue(const AVDictionary *m, const std::string &key, const std::string &def);
 
 // Size of a regular file; -1 for a missing path, a folder or an unreadable entry.

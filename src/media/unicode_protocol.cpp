@@ -2,6 +2,7 @@
 // names the libraries cannot open themselves. Not a general URL parser, no network I/O.
 #include "media/unicode_protocol.h"
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -150,7 +151,36 @@ bool exists(const std::string &path) {
   return ::stat(path.c_str(), &st) == 0;
 }
 
+// Files a demuxer or muxer opens by itself (segments, playlists, references) come
+// through the context's io_open; names in URL form get our I/O there too. The
+// library's own callbacks are remembered at each install: they belong to the library
+// copy that is loaded now.
+using IOOpen = int (*)(AVFormatContext *, AVIOContext **, const char *, int, AVDictionary **);
+using IOClose = int (*)(AVFormatContext *, AVIOContext *);
+std::atomic<IOOpen> libraryOpen{nullptr};
+std::atomic<IOClose> libraryClose{nullptr};
+
+int hookOpen(AVFormatContext *s, AVIOContext **pb, const char *url, int flags, AVDictionary **opts) {
+  if (url && IsUnicodeURL(url)) return makeIO(DecodeUnicodeURL(url), flags, pb);
+  const IOOpen open = libraryOpen.load();
+  return open ? open(s, pb, url, flags, opts) : AVERROR(ENOSYS);
+}
+
+int hookClose(AVFormatContext *s, AVIOContext *pb) {
+  if (isOurIO(pb)) return freeIO(&pb);
+  const IOClose close = libraryClose.load();
+  return close ? close(s, pb) : ff.avio_close(pb);
+}
+
 } // namespace
+
+void UseLibraryFileIO(AVFormatContext *ctx) {
+  if (!ctx || ctx->io_open == hookOpen) return;
+  if (ctx->io_open) libraryOpen = ctx->io_open;
+  if (ctx->io_close2) libraryClose = ctx->io_close2;
+  ctx->io_open = hookOpen;
+  ctx->io_close2 = hookClose;
+}
 
 bool NeedsUnicodeName(const std::string &fileName) {
   if (passThrough(fileName)) return false;
@@ -193,8 +223,11 @@ int OpenLibraryInput(AVFormatContext **ctx, const std::string &fileName, const A
                      AVDictionary **opts) {
   const std::string url = ToLibraryFileName(fileName);
   // A caller that brings its own I/O keeps it.
-  if (!IsUnicodeURL(url) || (*ctx && (*ctx)->pb))
+  if (!IsUnicodeURL(url) || (*ctx && (*ctx)->pb)) {
+    if (!*ctx && !(*ctx = ff.avformat_alloc_context())) return AVERROR(ENOMEM);
+    UseLibraryFileIO(*ctx);
     return ff.avformat_open_input(ctx, url.c_str(), fmt, opts);
+  }
 
   AVIOContext *pb = nullptr;
   if (const int err = makeIO(DecodeUnicodeURL(url), AVIO_FLAG_READ, &pb); err < 0) {
@@ -210,6 +243,7 @@ int OpenLibraryInput(AVFormatContext **ctx, const std::string &fileName, const A
     return AVERROR(ENOMEM);
   }
   s->pb = pb;
+  UseLibraryFileIO(s);
   // The library keeps the URL as the input's name, so FromLibraryFileName gives the
   // user's name back; on failure it frees the context but leaves our I/O to us.
   const int ret = ff.avformat_open_input(&s, url.c_str(), fmt, opts);
@@ -233,6 +267,7 @@ void CloseLibraryInput(AVFormatContext **ctx) {
 int OpenLibraryOutput(AVFormatContext *ctx, const std::string &fileName, int flags,
                       AVDictionary **opts) {
   if (!ctx) return AVERROR(EINVAL);
+  UseLibraryFileIO(ctx);
   const std::string url = ToLibraryFileName(fileName);
   if (!IsUnicodeURL(url)) return ff.avio_open2(&ctx->pb, url.c_str(), flags, &ctx->interrupt_callback, opts);
   AVIOContext *pb = nullptr;

@@ -40,6 +40,12 @@ int OpenLibraryInput(AVFormatContext **ctx, const std::string &fileName, const A
 // to null. Safe on null.
 void CloseLibraryInput(AVFormatContext **ctx);
 
+// Lets the demuxer or muxer of `ctx` open further files in URL form itself (segments,
+// playlists, references). OpenLibraryInput and OpenLibraryOutput do this; call it for a
+// muxer that opens its own files (one without a file of its own, such as "segment")
+// before writing its header.
+void UseLibraryFileIO(AVFormatContext *ctx);
+
 // Opens ctx->pb for writing the way avio_open2 does (flags: AVIO_FLAG_WRITE or
 // AVIO_FLAG_READ_WRITE; the file is always created new and empty), with our own I/O
 // for names that need it. Close with CloseLibraryOutput only.

@@ -97,14 +97,16 @@ TEST(CodecDescription, NamesCodersAndFallsBackToIdOrTag) {
   }
 }
 
-TEST(MetadataValue, MatchesTheKeyExactly) {
+TEST(MetadataValue, MatchesTheWholeKeyInAnyCase) {
   loadLibs();
   AVDictionary *raw = nullptr;
   ff.av_dict_set(&raw, "Title", "Intro", 0);
   ff.av_dict_set(&raw, "artist", "", 0);
   std::unique_ptr<AVDictionary, DictFree> m(raw);
   EXPECT_EQ(MetadataValue(m.get(), "Title", "-"), "Intro");
-  EXPECT_EQ(MetadataValue(m.get(), "title", "-"), "-");
+  EXPECT_EQ(MetadataValue(m.get(), "TITLE", "-"), "Intro");
+  EXPECT_EQ(MetadataValue(m.get(), "Tit", "-"), "-"); // no prefix matches
+  EXPECT_EQ(MetadataValue(m.get(), "Titles", "-"), "-");
   EXPECT_EQ(MetadataValue(m.get(), "artist", "-"), "");
   EXPECT_EQ(MetadataValue(m.get(), "album", "none"), "none");
   EXPECT_EQ(MetadataValue(nullptr, "Title", "none"), "none");

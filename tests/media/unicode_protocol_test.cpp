@@ -71,13 +71,14 @@ Summary readAll(const std::string &name) {
 }
 
 // Copies every stream of `from` into a new file `to` of container `format`.
-int remux(const std::string &from, const std::string &to, const char *format) {
+int remux(const std::string &from, const std::string &to, const char *format,
+          const char *muxerOption = nullptr, const char *muxerValue = nullptr) {
   AVFormatContext *raw = nullptr;
   if (int err = OpenLibraryInput(&raw, from, nullptr, nullptr); err < 0) return err;
   Input in(raw);
   if (int err = ff.avformat_find_stream_info(in.get(), nullptr); err < 0) return err;
   AVFormatContext *out = nullptr;
-  if (int err = ff.avformat_alloc_output_context2(&out, nullptr, format, nullptr); err < 0) return err;
+  if (int err = ff.avformat_alloc_output_context2(&out, nullptr, format, to.c_str()); err < 0) return err;
   std::unique_ptr<AVFormatContext, void (*)(AVFormatContext *)> owner(out, [](AVFormatContext *c) {
     CloseLibraryOutput(c);
     ff.avformat_free_context(c);
@@ -88,7 +89,11 @@ int remux(const std::string &from, const std::string &to, const char *format) {
     st->codecpar->codec_tag = 0;
     st->time_base = in->streams[i]->time_base;
   }
-  if (int err = OpenLibraryOutput(out, to, AVIO_FLAG_WRITE, nullptr); err < 0) return err;
+  if (muxerOption) ff.av_opt_set(out->priv_data, muxerOption, muxerValue, 0);
+  if (out->oformat->flags & AVFMT_NOFILE)
+    UseLibraryFileIO(out); // the muxer opens its files itself
+  else if (int err = OpenLibraryOutput(out, to, AVIO_FLAG_WRITE, nullptr); err < 0)
+    return err;
   if (int err = ff.avformat_write_header(out, nullptr); err < 0) return err;
   AVPacket *pkt = ff.av_packet_alloc();
   while (ff.av_read_frame(in.get(), pkt) >= 0) {
@@ -274,4 +279,16 @@ TEST(OpenLibraryOutput, ReplacesAnExistingFileAndFailsWithoutItsFolder) {
   EXPECT_EQ(out->pb, nullptr);
   EXPECT_EQ(CloseLibraryOutput(out), 0);
   ff.avformat_free_context(out);
+}
+
+TEST(OpenLibraryOutput, FilesAMuxerOpensItselfAlsoTakeTheURLForm) {
+  loadLibs();
+  Scratch s;
+  const std::string source = fixtures::Path("av.ts");
+  ASSERT_EQ(remux(source, EncodeUnicodeURL(s.Path("Кусок%d.ts")), "segment", "segment_format", "mpegts"), 0);
+  int packets = 0;
+  for (int i = 0; fs::exists(s.dir / ("Кусок" + std::to_string(i) + ".ts")); ++i)
+    packets += readAll(EncodeUnicodeURL(s.Path("Кусок" + std::to_string(i) + ".ts"))).packets;
+  EXPECT_TRUE(fs::exists(s.dir / "Кусок0.ts"));
+  EXPECT_EQ(packets, readAll(source).packets);
 }
