@@ -292,3 +292,15 @@ TEST(OpenLibraryOutput, FilesAMuxerOpensItselfAlsoTakeTheURLForm) {
   EXPECT_TRUE(fs::exists(s.dir / "Кусок0.ts"));
   EXPECT_EQ(packets, readAll(source).packets);
 }
+
+TEST(OpenLibraryInput, InstallingOurFileIOTwiceStillReachesTheLibrarysOwn) {
+  loadLibs();
+  // A second install must not take our own hook for the library's: plain names would
+  // then loop back into it forever.
+  AVFormatContext *raw = ff.avformat_alloc_context();
+  UseLibraryFileIO(raw);
+  UseLibraryFileIO(raw);
+  ASSERT_EQ(OpenLibraryInput(&raw, fixtures::Path("av.mp4"), nullptr, nullptr), 0);
+  Input in(raw);
+  EXPECT_EQ(in->nb_streams, 2u);
+}
