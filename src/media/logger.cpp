@@ -119,9 +119,16 @@ void TFFLogger::SetLogLevelByName(const std::string &name) {
       SetLogLevel(LevelFromLib(n.libLevel));
       return;
     }
+  // The message may reach the user through an option error, so it names the text.
+  const std::string refusal = "'" + name + "' is not a valid integer value";
   size_t used = 0;
-  const int value = std::stoi(name, &used, 10);
-  if (used != name.size()) throw std::invalid_argument("'" + name + "' is not a valid integer value");
+  int value = 0;
+  try {
+    value = std::stoi(name, &used, 10);
+  } catch (const std::logic_error &) { // invalid_argument, out_of_range
+    throw std::invalid_argument(refusal);
+  }
+  if (used != name.size()) throw std::invalid_argument(refusal);
   SetLogLevel(LevelFromLib(value));
 }
 

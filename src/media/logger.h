@@ -45,7 +45,7 @@ public:
   // Stores the level and, when it changed, applies it to the libraries.
   void SetLogLevel(TLogLevel level);
   // Names "quiet" .. "debug" (any case) or a decimal library level number; throws
-  // std::invalid_argument / std::out_of_range for an unreadable text.
+  // std::invalid_argument ("'x' is not a valid integer value") for an unreadable text.
   void SetLogLevelByName(const std::string &name);
 
   // When true (the default) the handler runs on the user-interface thread through
