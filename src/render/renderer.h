@@ -8,6 +8,7 @@
 
 #include "formats/files_record.h"
 #include "render/blend.h"
+#include "render/crop_frame.h"
 #include "render/effects.h"
 #include "render/render_error.h"
 #include "render/text_mark.h"

@@ -5,6 +5,7 @@
 #include <QFontDatabase>
 #include <QFontInfo>
 #include <QRect>
+#include <thread>
 
 #include "frames.h"
 #include "render/render_error.h"
@@ -126,6 +127,18 @@ TEST(TextStep, MissingFontFallsBackToSansSerif) {
   unknown.Name = "No Such Font 12345";
   EXPECT_EQ(QFontInfo(MarkQFont(unknown)).family(), family);
   EXPECT_FALSE(ink(drawn(TMarkFont{}, 5, 5)).isEmpty());
+}
+
+TEST(TextStep, DrawsTheSameOnAWorkerThread) {
+  // The conversion hook renders on the task's own thread.
+  EnsureGui();
+  TMarkFont font = sized(16);
+  font.Italic = true;
+  const QImage here = drawn(font, 10, 10);
+  QImage there;
+  std::thread worker([&] { there = drawn(font, 10, 10); });
+  worker.join();
+  EXPECT_EQ(there, here);
 }
 
 TEST(TextStep, EmptyTextDrawsNothing) {
