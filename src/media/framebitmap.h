@@ -1,6 +1,5 @@
-// A decoded picture as a 24-bit BGR bitmap (QImage Format_BGR888: rows padded to 4
-// bytes) for the frame hooks and previews, and the bitmap back into the picture.
-// Not a renderer: it never draws on the bitmap.
+// A decoded picture as a 24-bit BGR bitmap (QImage Format_BGR888, rows padded to 4 bytes)
+// and the bitmap back into the picture. Not a renderer: it never draws on the bitmap.
 #pragma once
 
 #include <QImage>

@@ -1,4 +1,5 @@
 // Pictures into 24-bit BGR bitmaps and back: layout, colours, odd sizes, refusals.
+// Not the engine's hook itself, which only calls these.
 #include <gtest/gtest.h>
 
 #include <cstring>
