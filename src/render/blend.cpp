@@ -8,8 +8,7 @@
 #include "render/render_error.h"
 
 void ImageBlend(QImage &frame, const QImage &overlayIn, int x, int y, int alpha, int style) {
-  if (frame.format() != QImage::Format_BGR888)
-    throw TRenderError("The frame to render is not a 24-bit BGR picture");
+  if (!RenderableFrame(frame)) return;
   const QImage overlay = overlayIn.format() == QImage::Format_BGR888
                              ? overlayIn
                              : overlayIn.convertToFormat(QImage::Format_BGR888);

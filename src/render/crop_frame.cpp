@@ -8,8 +8,7 @@
 #include "render/render_error.h"
 
 void DrawCropFrame(QImage &frame, const TlvFilesRecord &rec, TCropFrameStyle style) {
-  if (frame.format() != QImage::Format_BGR888)
-    throw TRenderError("The frame to render is not a 24-bit BGR picture");
+  if (!RenderableFrame(frame)) return;
   const int in1 = style == TCropFrameStyle::Inset ? 1 : 0;
   const int in2 = style == TCropFrameStyle::Inset ? 2 : 0;
   const QPoint topLeft(rec.CropLeft + in1, rec.CropTop + in1);

@@ -68,11 +68,6 @@ ByteTable identityTable() {
   return t;
 }
 
-void checkFrame(const QImage &frame) {
-  if (frame.format() != QImage::Format_BGR888)
-    throw TRenderError("The frame to render is not a 24-bit BGR picture");
-}
-
 // Every byte through one table: the exposure step alone.
 void mapBytes(QImage &frame, const ByteTable &t) {
   const int h = frame.height();
@@ -122,8 +117,7 @@ void mapColour(QImage &frame, int brightness, int contrast, int saturation,
 
 void EffectsStep(QImage &frame, bool color, int brightness, int contrast, int saturation,
                  bool exposure, float exposureValue) {
-  checkFrame(frame);
-  if (!color && !exposure) return;
+  if (!RenderableFrame(frame) || (!color && !exposure)) return;
   const ByteTable after =
       exposure ? exposureTable(std::clamp(exposureValue, -255.0f, 512.0f)) : identityTable();
   if (!color) {

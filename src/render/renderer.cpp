@@ -32,8 +32,7 @@ bool colourActive(int b, int c, int s) {
 }
 
 void render(QImage &frame, const Settings &s) {
-  if (frame.format() != QImage::Format_BGR888)
-    throw TRenderError("The frame to render is not a 24-bit BGR picture");
+  if (!RenderableFrame(frame)) return;
   // Read the picture before touching the frame: a missing file fails the frame as a whole.
   QImage overlay;
   if (!s.imageFile->empty()) overlay = LoadWatermarkImage(*s.imageFile);

@@ -31,9 +31,7 @@ QFont MarkQFont(const TMarkFont &font) {
 }
 
 void TextStep(QImage &frame, const std::string &text, const TMarkFont &font, int x, int y) {
-  if (text.empty()) return;
-  if (frame.format() != QImage::Format_BGR888)
-    throw TRenderError("The frame to render is not a 24-bit BGR picture");
+  if (text.empty() || !RenderableFrame(frame)) return;
   if (!qobject_cast<QGuiApplication *>(QCoreApplication::instance()))
     throw TRenderError("Cannot draw the text watermark: no QGuiApplication is running");
 

@@ -6,7 +6,6 @@
 
 #include "frames.h"
 #include "render/effects.h"
-#include "render/render_error.h"
 
 namespace {
 
@@ -123,11 +122,6 @@ TEST(EffectsStep, OnePassEqualsColourThenExposure) {
     EffectsStep(combined, true, c.b, c.c, c.s, true, float(c.x));
     EXPECT_EQ(combined, separate) << c.b << " " << c.c << " " << c.s << " " << c.x;
   }
-}
-
-TEST(EffectsStep, RefusesAFrameThatIsNotBgr) {
-  QImage f(4, 4, QImage::Format_RGB32);
-  EXPECT_THROW(ColorStep(f, 300, 0, 255), TRenderError);
 }
 
 } // namespace

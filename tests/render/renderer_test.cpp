@@ -4,6 +4,7 @@
 
 #include <QTemporaryDir>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <random>
 
@@ -38,6 +39,35 @@ TEST_F(RendererTest, NoChangeValuesLeaveEveryByte) {
   QImage f = before.copy();
   RenderFrame(f, rec);
   EXPECT_EQ(f, before);
+}
+
+TEST_F(RendererTest, EmptyFramesAreLeftAloneAndOtherFormatsRefused) {
+  EnsureGui();
+  TlvFilesRecord rec;
+  rec.Brightness = 300;
+  rec.Exposure = 50;
+  rec.MarkText = "x";
+  rec.MarkImageFile = bitmap("mark.bmp", 2, 2, {0, 0, 0});
+  const struct {
+    const char *what;
+    std::function<void(QImage &)> step;
+  } steps[] = {
+      {"colour", [](QImage &f) { ColorStep(f, 300, 10, 300); }},
+      {"exposure", [](QImage &f) { ExposureStep(f, 10); }},
+      {"text", [&](QImage &f) { TextStep(f, "x", rec.MarkFont, 0, 0); }},
+      {"blend", [](QImage &f) { ImageBlend(f, Frame(2, 2, {0, 0, 0}), 0, 0, 100, 1); }},
+      {"crop frame", [&](QImage &f) { DrawCropFrame(f, rec, TCropFrameStyle::Exact); }},
+      {"record form", [&](QImage &f) { RenderFrame(f, rec); }},
+  };
+  for (const auto &s : steps) {
+    QImage empty;
+    EXPECT_NO_THROW(s.step(empty)) << s.what;
+    QImage rgb32(4, 4, QImage::Format_RGB32);
+    rgb32.fill(Qt::gray);
+    const QImage before = rgb32.copy();
+    EXPECT_THROW(s.step(rgb32), TRenderError) << s.what;
+    EXPECT_EQ(rgb32, before) << s.what;
+  }
 }
 
 // One scene in which every order gives a different picture: the text and the image overlap,
