@@ -275,10 +275,12 @@ Placed SetMuxerPrivate(TOptionHost &host, const std::string &name, const std::st
 // One name and value onto the libraries' tables, in the order: codec tables per media type,
 // container, scaler, the named encoders' and muxer's own tables, then the name without a
 // leading a/v/s on that type's codec table.
-Placed PlaceOption(TOptionHost &host, const std::string &name, const std::string &value, bool &inGenericTable) {
+// inGenericTable names the option as the table knows it when it landed in one of the generic
+// tables (so that it is copied into new contexts), and stays empty otherwise.
+Placed PlaceOption(TOptionHost &host, const std::string &name, const std::string &value, std::string &inGenericTable) {
   TGenericOptions &g = host.Options().Generic;
   if (!g.Allocated()) g.Reset(host.Options().SwsFlags);
-  inGenericTable = false;
+  inGenericTable.clear();
   AVCodecContext *video = g.Codec(AVMEDIA_TYPE_VIDEO);
   bool found = false;
   for (AVMediaType type : TGenericOptions::Types) {
@@ -287,13 +289,13 @@ Placed PlaceOption(TOptionHost &host, const std::string &name, const std::string
     if (ff.av_opt_set(g.Codec(type), name.c_str(), value.c_str(), 0) < 0) return Placed::Rejected;
   }
   if (found) {
-    inGenericTable = true;
+    inGenericTable = name;
     return Placed::Accepted;
   }
   for (void *table : {static_cast<void *>(g.Format()), static_cast<void *>(g.Scaler())}) {
     if (!ff.av_opt_find(table, name.c_str(), nullptr, 0, 0)) continue;
     if (ff.av_opt_set(table, name.c_str(), value.c_str(), 0) < 0) return Placed::Rejected;
-    inGenericTable = true;
+    inGenericTable = name;
     return Placed::Accepted;
   }
   for (AVMediaType type : {AVMEDIA_TYPE_VIDEO, AVMEDIA_TYPE_AUDIO, AVMEDIA_TYPE_SUBTITLE})
@@ -312,7 +314,7 @@ Placed PlaceOption(TOptionHost &host, const std::string &name, const std::string
   AVCodecContext *table = g.Codec(prefixed);
   if (ff.av_opt_find(table, rest.c_str(), nullptr, 0, 0)) {
     if (ff.av_opt_set(table, rest.c_str(), value.c_str(), 0) < 0) return Placed::Rejected;
-    inGenericTable = true;
+    inGenericTable = rest;
     return Placed::Accepted;
   }
   return SetEncoderPrivate(host, prefixed, rest, value);
@@ -327,12 +329,12 @@ bool SetGenericOption(TOptionHost &host, const std::string &rawName, const std::
   // Older settings name options the libraries have since renamed or moved into an encoder's
   // own table; each becomes one or more current options.
   for (const auto &[n, v] : TranslateLegacyOption(name, value)) {
-    bool inTable = false;
+    std::string inTable;
     Placed p = PlaceOption(host, n, v, inTable);
     if (p == Placed::Rejected)
       ff.av_log(nullptr, AV_LOG_ERROR, "Invalid value \"%s\" for option \"%s\"\n", v.c_str(), n.c_str());
     if (p != Placed::Accepted) return false;
-    if (inTable) g.NoteSet(n);
+    if (!inTable.empty()) g.NoteSet(inTable);
   }
   bool debug = false;
   for (AVMediaType type : TGenericOptions::Types) debug |= g.Codec(type)->debug != 0;

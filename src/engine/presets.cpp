@@ -1015,19 +1015,20 @@ Pairs TranslateFlags(const std::string &set, const std::string &value) {
 }
 
 Pairs TranslatePartitions(const std::string &value) {
-  std::vector<std::string> set(std::begin(defaultPartitions), std::end(defaultPartitions));
+  bool on[std::size(partitionNames)] = {};
+  for (const char *d : defaultPartitions)
+    for (size_t i = 0; i < std::size(partitionNames); i++) on[i] |= std::strcmp(partitionNames[i].second, d) == 0;
   std::vector<FlagToken> tokens = SplitFlags(value);
-  if (!tokens.empty() && tokens[0].Sign == 0) set.clear(); // a bare list names the whole set
+  if (!tokens.empty() && tokens[0].Sign == 0) std::fill(std::begin(on), std::end(on), false); // a bare list is the whole set
   for (const FlagToken &t : tokens) {
-    const char *now = nullptr;
-    for (auto &[old, name] : partitionNames)
-      if (t.Name == old) now = name;
-    if (!now) return {{"partitions", value}}; // not an old spelling: leave it to the libraries
-    std::erase(set, std::string(now));
-    if (t.Sign != '-') set.push_back(now);
+    size_t i = 0;
+    while (i < std::size(partitionNames) && t.Name != partitionNames[i].first) i++;
+    if (i == std::size(partitionNames)) return {{"partitions", value}}; // not an old spelling: the libraries judge it
+    on[i] = t.Sign != '-';
   }
   std::string text;
-  for (auto &p : set) text += (text.empty() ? "" : ",") + p;
+  for (size_t i = 0; i < std::size(partitionNames); i++)
+    if (on[i]) text += (text.empty() ? "" : ",") + std::string(partitionNames[i].second);
   return {{"partitions", text.empty() ? "none" : text}};
 }
 
