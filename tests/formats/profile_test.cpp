@@ -232,7 +232,9 @@ TEST(ShippedProfile, DefaultPicksKeepWhatTheDisplayNamePromises) {
       EXPECT_EQ(size, named[1].str() + "x" + named[2].str());
     }
     for (const auto &hw : heights) {
-      if (f.Name.find(hw.word) != std::string::npos) EXPECT_EQ(h, hw.height);
+      if (f.Name.find(hw.word) != std::string::npos) {
+        EXPECT_EQ(h, hw.height);
+      }
     }
     if (f.Name.find("Wide Screen") != std::string::npos) {
       EXPECT_GE(w * 2, h * 3);
