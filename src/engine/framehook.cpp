@@ -25,8 +25,8 @@ std::map<std::string, void *> &Modules() {
   return modules;
 }
 
-// The module's folder is the current directory while it loads, so that a plug-in finds files
-// it names relative to itself; the previous directory comes back whatever happens.
+// The module's folder is the current directory while it loads; the previous one comes back
+// whatever happens.
 class DirectorySwitch {
 public:
   explicit DirectorySwitch(const std::string &folder) {
@@ -47,14 +47,11 @@ private:
   std::string saved_;
 };
 
+// Called with the module lock held and the module's folder current.
 void *LoadModule(const std::string &module) {
-  std::lock_guard<std::mutex> guard(ModuleLock());
   char resolved[PATH_MAX];
   std::string key = realpath(module.c_str(), resolved) ? resolved : module;
   if (auto it = Modules().find(key); it != Modules().end()) return it->second;
-
-  size_t slash = module.rfind('/');
-  DirectorySwitch inFolder(slash == std::string::npos ? std::string() : module.substr(0, slash + 1));
   // A path loads exactly that file; a bare name is looked for in the current folder first.
   std::string path = key;
   if (path.find('/') == std::string::npos && access(path.c_str(), F_OK) == 0) path = "./" + path;
@@ -66,6 +63,11 @@ void *LoadModule(const std::string &module) {
   }
   Modules()[key] = handle;
   return handle;
+}
+
+std::string FolderOf(const std::string &module) {
+  size_t slash = module.rfind('/');
+  return slash == std::string::npos ? std::string() : module.substr(0, slash + 1);
 }
 
 } // namespace
@@ -91,6 +93,10 @@ bool TFrameHookList::Add(const std::string &commandLine) {
   std::vector<std::string> parts = SplitHookCommandLine(commandLine);
   if (parts.empty() || parts[0].empty()) return false;
   const std::string &module = parts[0];
+  // The working folder is the whole process's: one plug-in at a time, and Configure runs in the
+  // module's folder too, so that it finds the files it names relative to itself.
+  std::lock_guard<std::mutex> guard(ModuleLock());
+  DirectorySwitch inFolder(FolderOf(module));
   void *handle = LoadModule(module);
   if (!handle) return false;
 
