@@ -137,6 +137,8 @@ TEST_F(PresetFileTest, FileLinesAreAppliedInOrder) {
   // A file name works for the other kinds as well, and an empty file is an empty preset.
   Apply("apre", Write("empty.ffpreset", ""));
   Apply("vpre", Write("g.ffpreset", "g=40"));
+  Apply("spre", Write("s.ffpreset", "scodec=mov_text"));
+  EXPECT_EQ(S.SubtitleCodecName, "mov_text");
   EXPECT_EQ(CodecInt(AVMEDIA_TYPE_VIDEO, "g"), 40);
 }
 
