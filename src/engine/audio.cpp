@@ -89,6 +89,12 @@ void DoAudioOut(TTranscodeState &s, TOutputStream &ost, TInputStream &ist, AVFra
     ost.Anchored = true;
   }
   ConvertIntoFifo(ost, frame);
+  // Sound before the start position (a seek lands before it) is not part of the output.
+  if (ost.FrameNumber < 0) {
+    int drop = int(std::min<int64_t>(-ost.FrameNumber, ff.av_audio_fifo_size(ost.Fifo.get())));
+    ff.av_audio_fifo_drain(ost.Fifo.get(), drop);
+    ost.FrameNumber += drop;
+  }
   DrainFifo(s, ost);
 }
 

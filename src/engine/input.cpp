@@ -179,7 +179,10 @@ bool TCustomFFmpeg::OpenInput(const std::string &fileName) {
 
     if (ic->duration != AV_NOPTS_VALUE && ic->duration > s.TotalDuration) s.TotalDuration = ic->duration;
 
-    file.TsOffset = o.CopyTs ? o.InputTsOffset : o.InputTsOffset - target;
+    file.InputOffset = o.InputTsOffset;
+    file.SeekTarget = target;
+    // Until the run decides (copyts may still be set for the output), the start is time 0.
+    file.TsOffset = o.InputTsOffset - target;
     int index = int(s.Inputs.size());
     for (int k = 0; k < MAX_STREAMS; ++k) file.TsScale[k] = o.TimestampScale[index][k];
     if (o.Verbose >= 0) ff.av_dump_format(ic, index, fileName.c_str(), 0);

@@ -14,11 +14,8 @@ extern "C" {
 
 namespace {
 
-const char *TypeName(AVMediaType t) {
-  static thread_local std::string name;
-  name = StreamTypeName(t);
-  return name.c_str();
-}
+// Each call its own text, so that two can stand in one message.
+std::string TypeName(AVMediaType t) { return StreamTypeName(t); }
 
 int FrameLimit(const TOptionState &o, AVMediaType type) {
   switch (type) {
@@ -278,6 +275,11 @@ void EncodeAndWrite(TTranscodeState &s, TOutputStream &ost, AVFrame *frame) {
           q && sideSize >= 4)
         ost.LastQuality = float(AV_RL32(q));
     } else {
+      // A decoded block may yield several frames: the limit holds exactly all the same.
+      if (ost.FramesWritten >= s.Engine.Options().MaxAudioFrames) {
+        ff.av_packet_unref(pkt.get());
+        continue;
+      }
       s.AudioSize += pkt->size;
       ost.FramesWritten++;
     }
@@ -390,6 +392,18 @@ void TranscodeLoop(TTranscodeState &s) {
       }
     }
 
+    // A jump can reach a packet's presentation time before its decoding time (a
+    // reordered picture just before the jump point); a lead beyond the threshold is such
+    // a jump, and the picture keeps the lead its stream had before.
+    if (pkt->dts != AV_NOPTS_VALUE && pkt->pts != AV_NOPTS_VALUE && (in.Ctx->iformat->flags & AVFMT_TS_DISCONT) &&
+        !o.CopyTs) {
+      int64_t lead = ToMicros(pkt->pts - pkt->dts, tb);
+      if (lead > int64_t(o.DtsDeltaThreshold * AV_TIME_BASE))
+        pkt->pts -= FromMicros(lead - ist.Reorder, tb);
+      else
+        ist.Reorder = std::max<int64_t>(lead, 0);
+    }
+
     // 9. recording time
     if (o.RecordingTime != INT64_MAX && pkt->pts != AV_NOPTS_VALUE &&
         ff.av_compare_ts(pkt->pts, tb, o.RecordingTime + o.StartTime, AVRational{1, AV_TIME_BASE}) >= 0) {
@@ -402,7 +416,7 @@ void TranscodeLoop(TTranscodeState &s) {
     err = ProcessPacket(s, ist, pkt.get());
     ff.av_packet_unref(pkt.get());
     if (err < 0) {
-      std::string msg = Format("Error while decoding stream #%d.%d (%s)", ist.File, ist.Index, TypeName(ist.Type()));
+      std::string msg = Format("Error while decoding stream #%d.%d (%s)", ist.File, ist.Index, TypeName(ist.Type()).c_str());
       if (o.ExitOnError) Fail(msg);
       if (o.Verbose >= 0) EngineLog(&e, llVerbose, "%s", msg.c_str());
       continue;

@@ -12,11 +12,8 @@
 
 namespace {
 
-const char *TypeName(AVMediaType t) {
-  static thread_local std::string name;
-  name = StreamTypeName(t);
-  return name.c_str();
-}
+// Each call its own text, so that two can stand in one message.
+std::string TypeName(AVMediaType t) { return StreamTypeName(t); }
 
 void DumpOutput(TTranscodeState &s, int file) {
   ff.av_dump_format(s.Outputs[file].Ctx, file, s.Outputs[file].FileName.c_str(), 1);
@@ -111,7 +108,7 @@ void OpenEncoder(TTranscodeState &s, TOutputStream &ost) {
   const TInputStream &ist = s.Ist[ost.Source];
   AVCodecContext *enc = ost.Enc.get();
   const AVCodec *codec = ost.Encoder ? ost.Encoder : ff.avcodec_find_encoder(enc->codec_id);
-  auto where = [&] { return Format("#%d.%d (%s)", ost.File, ost.Index, TypeName(ost.Type)); };
+  auto where = [&] { return Format("#%d.%d (%s)", ost.File, ost.Index, TypeName(ost.Type).c_str()); };
   if (!codec) {
     LogStreamMapping(s);
     std::string msg = Format("Encoder (codec id %d) not found for output stream ", int(enc->codec_id)) + where();
@@ -153,7 +150,7 @@ void OpenDecoder(TTranscodeState &s, TInputStream &ist) {
   const TInputFile &in = s.Inputs[ist.File];
   const AVCodec *codec = in.ForcedDecoders[ist.Index] ? in.ForcedDecoders[ist.Index]
                                                        : ff.avcodec_find_decoder(ist.St->codecpar->codec_id);
-  auto where = [&] { return Format("#%d.%d (%s)", ist.File, ist.Index, TypeName(ist.Type())); };
+  auto where = [&] { return Format("#%d.%d (%s)", ist.File, ist.Index, TypeName(ist.Type()).c_str()); };
   if (!codec) {
     LogStreamMapping(s);
     std::string msg = Format("Decoder (codec id %d) not found for input stream ", int(ist.St->codecpar->codec_id)) +
@@ -221,10 +218,10 @@ void LogStreamMapping(TTranscodeState &s) {
     if (ost.Source < 0) continue;
     const TInputStream &ist = s.Ist[ost.Source];
     std::string line = Format("  Stream #%d.%d -> #%d.%d (%s)", ist.File, ist.Index, ost.File, ost.Index,
-                              TypeName(ost.Type));
+                              TypeName(ost.Type).c_str());
     if (ost.Sync >= 0 && ost.Sync != ost.Source)
       line += Format(" [sync #%d.%d (%s)]", s.Ist[ost.Sync].File, s.Ist[ost.Sync].Index,
-                     TypeName(s.Ist[ost.Sync].Type()));
+                     TypeName(s.Ist[ost.Sync].Type()).c_str());
     EngineLog(&e, llVerbose, "%s", line.c_str());
   }
 }
@@ -240,6 +237,9 @@ void TranscodeSetup(TTranscodeState &s) {
   for (int f = 0; f < int(s.Inputs.size()); ++f) {
     TInputFile &in = s.Inputs[f];
     in.FirstStream = int(s.Ist.size());
+    // Decided here rather than when the input was opened: "copyts" arrives with the
+    // output's options, after the input is open.
+    in.TsOffset = o.CopyTs ? in.InputOffset : in.InputOffset - in.SeekTarget;
     for (unsigned i = 0; i < in.Ctx->nb_streams; ++i) {
       TInputStream ist;
       ist.File = f;
@@ -283,7 +283,7 @@ void TranscodeSetup(TTranscodeState &s) {
       if (s.Ist[src].Type() != ost.Type) {
         DumpOutput(s, ost.File);
         Fail(Format("Codec type mismatch for mapping #%d.%d (%s) -> #%d.%d (%s)", m.FileIndex, m.StreamIndex,
-                    std::string(TypeName(s.Ist[src].Type())).c_str(), ost.File, ost.Index, TypeName(ost.Type)));
+                    TypeName(s.Ist[src].Type()).c_str(), ost.File, ost.Index, TypeName(ost.Type).c_str()));
       }
       ost.Sync = findStream(m.SyncFileIndex, m.SyncStreamIndex);
     } else {
@@ -291,7 +291,7 @@ void TranscodeSetup(TTranscodeState &s) {
       if (src < 0) {
         DumpOutput(s, ost.File);
         Fail(Format("Could not find input stream matching output stream #%d.%d (%s)", ost.File, ost.Index,
-                    TypeName(ost.Type)));
+                    TypeName(ost.Type).c_str()));
       }
       ost.Sync = src;
     }

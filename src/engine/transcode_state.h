@@ -54,7 +54,9 @@ using TFilePtr = std::unique_ptr<FILE, FileClose>;
 struct TInputFile {
   AVFormatContext *Ctx = nullptr; // closed with CloseLibraryInput
   std::string FileName;
-  int64_t TsOffset = 0; // microseconds added to every packet
+  int64_t TsOffset = 0;      // microseconds added to every packet
+  int64_t InputOffset = 0;   // "itsoffset" when the input was opened
+  int64_t SeekTarget = 0;    // where reading started, microseconds
   int FirstStream = 0;  // index of its first record in the input stream table
   bool Eof = false;
   bool NoPacket = false;
@@ -79,6 +81,7 @@ struct TInputStream {
   bool PastRecordingTime = false;
   bool MultiFrameWarned = false;
   int Quality = 0; // of the last decoded picture
+  int64_t Reorder = 0; // microseconds a presentation time runs ahead of its decode time
   AVMediaType Type() const { return St->codecpar->codec_type; }
 };
 

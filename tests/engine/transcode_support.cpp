@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <filesystem>
 #include <unistd.h>
@@ -24,7 +25,12 @@ namespace {
 std::map<std::string, std::string> ToMap(const AVDictionary *d) {
   std::map<std::string, std::string> m;
   const AVDictionaryEntry *e = nullptr;
-  while ((e = ff.av_dict_get(d, "", e, AV_DICT_IGNORE_SUFFIX))) m[e->key] = e->value;
+  // Containers spell keys in their own case ("TITLE", "title"): compare in lower case.
+  while ((e = ff.av_dict_get(d, "", e, AV_DICT_IGNORE_SUFFIX))) {
+    std::string key = e->key;
+    std::transform(key.begin(), key.end(), key.begin(), [](unsigned char c) { return std::tolower(c); });
+    m[key] = e->value;
+  }
   return m;
 }
 
