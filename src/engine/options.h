@@ -61,7 +61,9 @@ public:
   void NoteSet(const std::string &name);
 
   // Options only an encoder's own table knows, per media type (video, audio, subtitle), for
-  // avcodec_open2; and those only a muxer's own table knows, for avformat_write_header.
+  // avcodec_open2; and those only a muxer's own table knows (the VCD and DVD "muxrate"), for
+  // avformat_write_header. Whatever the library leaves in the dictionary after opening was not
+  // used: pass it to WarnUnusedEncoderOptions.
   // The caller owns the copy (free with av_dict_free).
   AVDictionary *PrivateOptionsCopy(AVMediaType type) const;
   AVDictionary *FormatPrivateOptionsCopy() const;

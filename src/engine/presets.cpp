@@ -1183,11 +1183,20 @@ namespace {
 const std::pair<const char *, const char *> legacyH264Defaults[] = {
     {"bf", "0"}, {"flags2", "-dct8x8-wpred-mixed_refs-fastpskip-bpyramid-mbtree"}, {"wpredp", "0"}};
 
+bool AlreadySet(TOptionState &s, const std::string &name) {
+  for (const std::string &n : s.Generic.SetNames())
+    if (n == name) return true;
+  return ff.av_dict_get(*s.Generic.PrivateOptions(AVMEDIA_TYPE_VIDEO), name.c_str(), nullptr, 0) != nullptr;
+}
+
 void SetLegacyH264Defaults(TOptionHost &host) {
   TOptionState &s = host.Options();
   if (s.LegacyH264DefaultsSet) return;
-  for (auto &[name, value] : legacyH264Defaults)
-    if (!SetGenericOption(host, name, value)) return; // not the H.264 encoder: nothing to lay down
+  for (auto &[legacyName, legacyValue] : legacyH264Defaults)
+    for (auto &[name, value] : TranslateLegacyOption(legacyName, legacyValue)) {
+      if (AlreadySet(s, name)) continue; // the user's own choice stands
+      if (!SetGenericOption(host, name, value)) return; // not the H.264 encoder: nothing to lay down
+    }
   s.LegacyH264DefaultsSet = true;
 }
 

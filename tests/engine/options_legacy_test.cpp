@@ -203,3 +203,19 @@ TEST_F(OptionsTest, LosslessPresetEncodesWithQuantiserZero) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(OptionsTest, OlderDefaultsUnderABuiltinPresetKeepTheUsersOwnChoices) {
+  Apply("vcodec", "libx264");
+  ASSERT_TRUE(SetGenericOption(Host, "bf", "2"));
+  ASSERT_TRUE(SetGenericOption(Host, "8x8dct", "1"));
+  Apply("vpre", "ipod"); // says nothing of B-frames or the 8x8 transform
+  EXPECT_EQ(CodecInt(AVMEDIA_TYPE_VIDEO, "bf"), 2);
+  AVDictionary *own = S.Generic.PrivateOptionsCopy(AVMEDIA_TYPE_VIDEO);
+  EXPECT_STREQ(ff.av_dict_get(own, "8x8dct", nullptr, 0)->value, "1");
+  EXPECT_STREQ(ff.av_dict_get(own, "weightb", nullptr, 0)->value, "0"); // laid down: the user left it
+  ff.av_dict_free(&own);
+}
+
+} // namespace
