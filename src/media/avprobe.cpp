@@ -235,6 +235,12 @@ bool TCustomAVProbe::LoadFile(const std::string &fileName, const std::string &fo
 
 void TCustomAVProbe::AttachFormatContext(AVFormatContext *context) {
   CheckLibsLoaded();
+  // Handing the probe the context it already holds must not close it first: an owned
+  // context would be freed and then described.
+  if (context && context == context_) {
+    UpdateInfo();
+    return;
+  }
   CloseFile();
   context_ = context;
   ownsContext_ = false;

@@ -95,6 +95,8 @@ struct FixtureCase {
   std::vector<std::string> textLines;  // lines the report must hold
 };
 
+void PrintTo(const FixtureCase &c, std::ostream *os) { *os << c.name; }
+
 class ProbeFixture : public testing::TestWithParam<FixtureCase> {};
 
 TEST_P(ProbeFixture, ReportsContainerStreamsAndDuration) {
@@ -449,11 +451,24 @@ TEST(Probe, AttachedContextIsDescribedButNeverFreed) {
     probe.AttachFormatContext(nullptr); // letting go before the owner closes
     EXPECT_EQ(probe.StreamCount(), -1);
     probe.AttachFormatContext(ctx);
+    probe.AttachFormatContext(ctx); // again: still described, still not owned
+    EXPECT_FALSE(probe.OwnsContext());
+    EXPECT_EQ(probe.StreamCount(), 2);
   } // destroyed while attached
   AVPacket *pkt = ff.av_packet_alloc();
   EXPECT_EQ(ff.av_read_frame(ctx, pkt), 0) << "the owner's context still works";
   ff.av_packet_free(&pkt);
   CloseLibraryInput(&ctx);
+}
+
+TEST(Probe, HandedItsOwnContextKeepsIt) {
+  loadLibs();
+  TAVProbe probe;
+  ASSERT_TRUE(probe.LoadFile(fixtures::Path("av.mp4")));
+  probe.AttachFormatContext(probe.FormatContext());
+  EXPECT_TRUE(probe.OwnsContext());
+  EXPECT_EQ(probe.StreamCount(), 2);
+  EXPECT_EQ(lines(probe.GetInfoText())[1], "Format Name: mov,mp4,m4a,3gp,3g2,mj2");
 }
 
 TEST(Probe, UnicodeNamesOpenAndReadBackAsPlainNames) {
