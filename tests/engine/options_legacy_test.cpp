@@ -1,9 +1,14 @@
 // Option and codec names of the older library generation: their translation, and proof by
 // encoding that the built-in H.264 presets keep their intent with the current encoder.
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 
 #include "engine/presets.h"
+#include "engine/transcoder.h"
+#include "fixtures/fixtures.h"
 #include "options_testing.h"
 
 namespace {
@@ -216,6 +221,73 @@ TEST_F(OptionsTest, OlderDefaultsUnderABuiltinPresetKeepTheUsersOwnChoices) {
   EXPECT_STREQ(ff.av_dict_get(own, "8x8dct", nullptr, 0)->value, "1");
   EXPECT_STREQ(ff.av_dict_get(own, "weightb", nullptr, 0)->value, "0"); // laid down: the user left it
   ff.av_dict_free(&own);
+}
+
+} // namespace
+
+// --- the same through a whole conversion -----------------------------------------------------
+
+namespace {
+
+struct ConvertedVideo {
+  int Profile = -1, Level = -1;
+  std::string Settings;
+};
+
+ConvertedVideo ReadBack(const std::string &path) {
+  ConvertedVideo v;
+  AVFormatContext *ic = nullptr;
+  EXPECT_GE(ff.avformat_open_input(&ic, path.c_str(), nullptr, nullptr), 0) << path;
+  if (!ic) return v;
+  ff.avformat_find_stream_info(ic, nullptr);
+  int video = ff.av_find_best_stream(ic, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+  EXPECT_GE(video, 0);
+  if (video >= 0) {
+    v.Profile = ic->streams[video]->codecpar->profile;
+    v.Level = ic->streams[video]->codecpar->level;
+    AVPacket *pkt = ff.av_packet_alloc();
+    while (v.Settings.empty() && ff.av_read_frame(ic, pkt) >= 0) {
+      std::string data(reinterpret_cast<char *>(pkt->data), size_t(pkt->size));
+      if (size_t at = data.find("options: "); pkt->stream_index == video && at != std::string::npos)
+        v.Settings = " " + data.substr(at + 9, data.find('\0', at) - at - 9) + " ";
+      ff.av_packet_unref(pkt);
+    }
+    ff.av_packet_free(&pkt);
+  }
+  ff.avformat_close_input(&ic);
+  return v;
+}
+
+TEST_F(OptionsTest, ConversionsWithBuiltinPresetsKeepTheirIntent) {
+  const struct {
+    const char *Preset;
+    int Profile, Level;
+    std::vector<const char *> Settings;
+  } cases[] = {
+      {"ipod", FF_PROFILE_H264_CONSTRAINED_BASELINE, 30, {"cabac=0", "bframes=0", "8x8dct=0", "ref=1"}},
+      {"default", FF_PROFILE_H264_HIGH, -1, {"cabac=1", "8x8dct=1", "bframes=3", "ref=3"}},
+  };
+  const std::string dir = std::filesystem::temp_directory_path() / ("marlo-presets-" + std::to_string(getpid()));
+  std::filesystem::create_directories(dir);
+  for (auto &c : cases) {
+    ClearLog();
+    TCustomFFmpeg engine;
+    engine.Reset();
+    ASSERT_TRUE(engine.OpenInput(fixtures::Path("av.mp4"))) << engine.LastError;
+    DispatchOption(engine, "vcodec", "libx264");
+    DispatchOption(engine, "vpre", c.Preset);
+    DispatchOption(engine, "an", "");
+    const std::string out = dir + "/" + c.Preset + ".mp4";
+    ASSERT_EQ(engine.OpenOutput(out), 1) << engine.LastError;
+    TRunResult r = engine.Run();
+    ASSERT_FALSE(r.Failed) << r.ErrorMessage;
+    ConvertedVideo v = ReadBack(out);
+    EXPECT_EQ(v.Profile, c.Profile) << c.Preset;
+    if (c.Level > 0) EXPECT_EQ(v.Level, c.Level) << c.Preset;
+    for (const char *s : c.Settings) EXPECT_NE(v.Settings.find(std::string(" ") + s + " "), std::string::npos) << c.Preset << ": " << s << " in" << v.Settings;
+    EXPECT_FALSE(LoggedContaining("was not used by encoder")) << c.Preset;
+  }
+  std::filesystem::remove_all(dir);
 }
 
 } // namespace
