@@ -80,12 +80,8 @@ void RenderFrame(QImage &frame, TWaterMarkParams &p) {
   render(frame, {&p.Text, &p.Font, textX, textY, &p.ImageFile, imageX, imageY, p.ImageAlpha, style,
                  p.Brightness, p.Contrast, p.Saturation, p.Exposure, p.ProcessText,
                  p.ProcessImage});
-  if (!p.Text.empty()) {
-    p.LastTextX = textX;
-    p.LastTextY = textY;
-  }
-  if (!p.ImageFile.empty()) {
-    p.LastImageX = imageX;
-    p.LastImageY = imageY;
-  }
+  p.LastTextX = textX;
+  p.LastTextY = textY;
+  p.LastImageX = imageX;
+  p.LastImageY = imageY;
 }

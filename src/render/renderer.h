@@ -15,6 +15,8 @@
 #include "render/watermark_image.h"
 
 // What the effects and watermark dialog's controls show, read by the dialog form once per frame.
+// The form runs on the player's video thread: the dialog hands it a copy taken under its own
+// lock and reads the Last* positions back from that copy.
 struct TWaterMarkParams {
   // "Add Text": the text (empty means none), its font, and the position sliders (0..100, percent
   // of the frame).
@@ -33,8 +35,8 @@ struct TWaterMarkParams {
   int Brightness = 256, Contrast = 0, Saturation = 256, Exposure = 0;
   bool ProcessText = false, ProcessImage = false;
 
-  // Written by every rendered frame: the text and image positions in frame pixels, which the
-  // dialog stores into the record on Ok. Left alone for a watermark that is not drawn.
+  // Written by every rendered frame, drawn or not: the text and image positions in frame
+  // pixels, which the dialog stores into the record on Ok. A frame that fails keeps the old ones.
   int LastTextX = 0, LastTextY = 0;
   int LastImageX = 0, LastImageY = 0;
 };

@@ -229,7 +229,7 @@ TEST_F(RendererTest, DialogFormPlacesByPercentAndHandsPositionsBack) {
   }
 }
 
-TEST_F(RendererTest, DialogFormWithoutImageSkipsTheBlend) {
+TEST_F(RendererTest, DialogFormWithoutImageSkipsTheBlendButNotThePosition) {
   TWaterMarkParams p;
   p.ImageHorzPct = 50;
   p.ImageAlpha = 255;
@@ -240,7 +240,12 @@ TEST_F(RendererTest, DialogFormWithoutImageSkipsTheBlend) {
   QImage f = before.copy();
   RenderFrame(f, p);
   EXPECT_EQ(f, before);
-  EXPECT_EQ(p.LastImageX, 17) << "no picture drawn, no position handed back";
+  EXPECT_EQ(p.LastImageX, 10) << "the position is handed back all the same";
+
+  p.ImageFile = dir.filePath("missing.bmp").toStdString();
+  p.ImageHorzPct = 100;
+  EXPECT_THROW(RenderFrame(f, p), TRenderError);
+  EXPECT_EQ(p.LastImageX, 10) << "a failed frame hands back nothing";
 }
 
 } // namespace
