@@ -21,12 +21,15 @@ namespace {
 
 std::string Format(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
 std::string Format(const char *fmt, ...) {
-  va_list ap;
+  va_list ap, again;
   va_start(ap, fmt);
-  char buf[1024];
-  vsnprintf(buf, sizeof buf, fmt, ap);
+  va_copy(again, ap);
+  int n = vsnprintf(nullptr, 0, fmt, ap);
   va_end(ap);
-  return buf;
+  std::string text(n > 0 ? size_t(n) : 0, '\0');
+  if (n > 0) vsnprintf(text.data(), text.size() + 1, fmt, again);
+  va_end(again);
+  return text;
 }
 
 std::string Trim(const std::string &s) {
@@ -405,12 +408,11 @@ void DoNothing(TOptionHost &h, const std::string &name, const std::string &) {
   Log(h, llInfo, "Do nothing: option - " + name);
 }
 
-void Time(TOptionHost &h, const std::string &name, const std::string &value, bool duration, int64_t &out) {
+void Time(const std::string &name, const std::string &value, bool duration, int64_t &out) {
   int64_t us = 0;
   if (ff.av_parse_time(&us, value.c_str(), duration) < 0)
     throw FFmpegException(Format("Invalid %s specification for %s: %s", duration ? "duration" : "date",
                                  name.c_str(), value.c_str()));
-  (void)h;
   out = us;
 }
 
@@ -650,18 +652,18 @@ const std::vector<OptionRow> &Rows() {
       {{"map_meta_data"}, MapMetaData},
       {{"t"},
        [](TOptionHost &h, const std::string &n, const std::string &v) {
-         Time(h, n, v, true, h.Options().RecordingTime);
+         Time(n, v, true, h.Options().RecordingTime);
          h.SetTotalDuration(h.Options().RecordingTime);
        }},
       {{"fs"}, [](TOptionHost &h, const std::string &, const std::string &v) { h.Options().LimitFileSize = ParseInt64(v); }},
-      {{"ss"}, [](TOptionHost &h, const std::string &n, const std::string &v) { Time(h, n, v, true, h.Options().StartTime); }},
+      {{"ss"}, [](TOptionHost &h, const std::string &n, const std::string &v) { Time(n, v, true, h.Options().StartTime); }},
       {{"itsoffset"},
-       [](TOptionHost &h, const std::string &n, const std::string &v) { Time(h, n, v, true, h.Options().InputTsOffset); }},
+       [](TOptionHost &h, const std::string &n, const std::string &v) { Time(n, v, true, h.Options().InputTsOffset); }},
       {{"itsscale"}, ItsScale},
       {{"timestamp"},
        [](TOptionHost &h, const std::string &n, const std::string &v) {
          int64_t us = 0;
-         Time(h, n, v, false, us);
+         Time(n, v, false, us);
          h.Options().RecordingTimestamp = std::llround(us / 1000000.0);
        }},
       {{"metadata"}, MetaData},

@@ -28,11 +28,13 @@ std::string Lower(std::string s) {
   return s;
 }
 
+// printf-style text from up to four strings.
 std::string Format(const char *fmt, const std::string &a, const std::string &b = {}, const std::string &c = {},
                    const std::string &d = {}) {
-  char buf[2048];
-  snprintf(buf, sizeof buf, fmt, a.c_str(), b.c_str(), c.c_str(), d.c_str());
-  return buf;
+  int n = snprintf(nullptr, 0, fmt, a.c_str(), b.c_str(), c.c_str(), d.c_str());
+  std::string text(n > 0 ? size_t(n) : 0, '\0');
+  if (n > 0) snprintf(text.data(), text.size() + 1, fmt, a.c_str(), b.c_str(), c.c_str(), d.c_str());
+  return text;
 }
 
 const std::vector<TBuiltinPreset> builtins = {
@@ -1233,6 +1235,7 @@ void ApplyPreset(TOptionHost &host, const std::string &kind, const std::string &
     text = builtin->Text;
     SetLegacyH264Defaults(host);
   } else {
+    name = value; // a file goes by its own name
     if (!FileExists(value)) throw FFmpegException(Format("Preset \"%s\" not found", value));
     std::ifstream in(value, std::ios::binary);
     std::ostringstream all;

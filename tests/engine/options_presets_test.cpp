@@ -157,6 +157,10 @@ TEST_F(PresetFileTest, BadLinesNameThePresetAndTheLine) {
     std::string path = Write("bad.ffpreset", c.Text);
     EXPECT_EQ(ErrorOf("fpre", path), path + ": " + c.Message) << c.Text;
   }
+  // A file reached after the codec-prefixed name missed still goes by its own name.
+  Apply("vcodec", "mpeg4");
+  std::string path = Write("bad.ffpreset", "g=");
+  EXPECT_EQ(ErrorOf("vpre", path), path + ": Invalid syntax: \"g=\"");
 }
 
 TEST_F(OptionsTest, PresetLookupByNameAndCodecPrefix) {
