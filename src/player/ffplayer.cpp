@@ -1,0 +1,403 @@
+// The player component: its operations, the event ring's delivery on the event thread,
+// the play thread, and waiting for it with the forced teardown. The engine's threads are
+// started and stopped through playback.h; nothing here decodes or draws.
+#include "player/ffplayer.h"
+
+#include <QApplication>
+#include <QWidget>
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <optional>
+
+#include "media/loader.h"
+#include "media/logger.h"
+#include "media/synccall.h"
+#include "player/display.h"
+#include "player/playback.h"
+
+using namespace std::chrono_literals;
+
+namespace {
+
+// SDL reads its driver from the environment. What the user's environment chose is kept
+// so that the default can always go back to it.
+const std::optional<std::string> &startupAudioDriver() {
+  static const std::optional<std::string> saved = [] {
+    const char *v = std::getenv("SDL_AUDIODRIVER");
+    return v ? std::optional<std::string>(v) : std::nullopt;
+  }();
+  return saved;
+}
+
+} // namespace
+
+TCustomPlayer::TCustomPlayer() = default;
+
+TCustomPlayer::~TCustomPlayer() {
+  OnHook = nullptr;
+  OnFileOpen = nullptr;
+  OnState = nullptr;
+  OnPosition = nullptr;
+  Close(true);
+}
+
+bool TCustomPlayer::LoadAVLib(const std::string &folder) {
+  FFLoader().SetLibraryPath(folder);
+  if (FFLoader().LoadLibs(PlayerLibs)) return true;
+  std::lock_guard<std::mutex> g(errLock_);
+  lastErrMsg_ = FFLoader().LastError();
+  return false;
+}
+
+bool TCustomPlayer::AVLibLoaded() const { return FFLoader().LibsLoaded(PlayerLibs); }
+
+void TCustomPlayer::StoreError(const std::string &text, bool log) {
+  {
+    std::lock_guard<std::mutex> g(errLock_);
+    lastErrMsg_ = text;
+  }
+  if (log) FFLogger().Log(this, llError, text);
+}
+
+void TCustomPlayer::LogError(const std::string &text) { FFLogger().Log(this, llError, text); }
+
+void TCustomPlayer::applyDrivers() {
+  const auto &saved = startupAudioDriver();
+  switch (audioDriver_) {
+  case adDefault:
+    if (saved)
+      setenv("SDL_AUDIODRIVER", saved->c_str(), 1);
+    else
+      unsetenv("SDL_AUDIODRIVER");
+    break;
+  case adDirectSound:
+    setenv("SDL_AUDIODRIVER", "pulseaudio", 1);
+    break;
+  case adWaveOut:
+    setenv("SDL_AUDIODRIVER", "alsa", 1);
+    break;
+  }
+}
+
+bool TCustomPlayer::Open(const std::string &fileName, QWidget *screenHandle, bool startPaused) {
+  if (!FFLoader().LibsLoaded(PlayerLibs)) {
+    StoreError("libav or libsdl not loaded.", true);
+    return false;
+  }
+  Close(true);
+  applyDrivers();
+
+  if (ff.SDL_InitSubSystem(SDL_INIT_AUDIO | SDL_INIT_TIMER) < 0) {
+    char text[512];
+    snprintf(text, sizeof text, "Could not initialize SDL with ScreenHandle(%u): %s",
+             unsigned(reinterpret_cast<uintptr_t>(screenHandle)), ff.SDL_GetError());
+    StoreError(text, true);
+    return false;
+  }
+  sdlUp_ = true;
+  if (disableDisplay_) {
+    disableVideo_ = true;
+    display_ = std::make_unique<TDisplay>(screenHandle, false);
+  } else {
+    // Pictures need a widget application; a core-only process cannot show any.
+    if (!qobject_cast<QApplication *>(QCoreApplication::instance())) {
+      StoreError("SDL_GetVideoInfo() failed", true);
+      shutDisplay();
+      return false;
+    }
+    display_ = std::make_unique<TDisplay>(screenHandle, true);
+  }
+
+  ResetConverter(frameConv_);
+  ResetConverter(hookConv_);
+  {
+    std::lock_guard<std::mutex> g(positionLock_);
+    anyReported_ = false;
+    lastReported_ = -1;
+  }
+  position_ = -1;
+  ring_.Clear();
+  if (!OpenPlayback(*this, fileName, startPaused)) {
+    shutDisplay();
+    return false;
+  }
+  fileName_ = fileName;
+  screenHandle_ = screenHandle;
+  TPlaybackState *s = playback_;
+  probe_.AttachFormatContext(s->Read.Format);
+
+  int frameWidth = -1, frameHeight = -1;
+  if (s->HasVideo() && s->Video.Stream->codecpar->width > 0) {
+    frameWidth = s->Video.Stream->codecpar->width;
+    frameHeight = s->Video.Stream->codecpar->height;
+  }
+  deliverFileOpen(s->Read.ImageSequence ? 0 : s->Read.Duration, frameWidth, frameHeight);
+  if (screenHandle && (screenWidth_ == 0 || screenHeight_ == 0)) {
+    screenWidth_ = screenHandle->width();
+    screenHeight_ = screenHandle->height();
+  }
+
+  PlayThreadDoneSignal.Clear();
+  eventThreadDone_ = false;
+  playThreadDone_ = false;
+  eventThread_ = std::thread([this] { eventThread(); });
+  playThread_ = std::thread([this] { playThread(); });
+  return true;
+}
+
+void TCustomPlayer::deliverFileOpen(int64_t duration, int frameWidth, int frameHeight) {
+  if (!OnFileOpen) return;
+  auto call = [&] {
+    int w = screenWidth_, h = screenHeight_;
+    OnFileOpen(this, duration, frameWidth, frameHeight, w, h);
+    screenWidth_ = w;
+    screenHeight_ = h;
+  };
+  if (triggerInMain_)
+    SyncCall(call);
+  else
+    call();
+}
+
+void TCustomPlayer::Close(bool wait) {
+  {
+    auto lock = lockPlayer();
+    if (TPlaybackState *s = playback_) {
+      if (s->Paused) TogglePause(*s);
+      display_->Post({deQuitEvent, 0, 0});
+    }
+  }
+  if (!wait) return;
+  closeWaiting();
+  waitForThreads();
+  shutDisplay();
+}
+
+std::unique_lock<std::timed_mutex> TCustomPlayer::lockPlayer() {
+  std::unique_lock<std::timed_mutex> lock(PlayerLock, std::defer_lock);
+  // The play thread may need the user-interface thread before it lets go of the lock.
+  WaitPumping([&] { return lock.try_lock_for(10ms); });
+  return lock;
+}
+
+void TCustomPlayer::closeWaiting() {
+  int attempts = 0;
+  for (;;) {
+    if (PlayThreadDoneSignal.Wait(100ms)) return;
+    if (IsUIThread()) PumpMessages();
+    if (!playback_) return;
+    std::unique_lock<std::timed_mutex> lock(PlayerLock, std::defer_lock);
+    if (!lock.try_lock_for(100ms)) continue;
+    TPlaybackState *s = playback_;
+    if (!s) return;
+    ++attempts;
+    // The play thread did not take the request: ask again, unless the input has held
+    // the read thread for long enough; then the file is closed from here.
+    if ((attempts <= 10 || !s->Read.InsideRead) && attempts <= 20) {
+      display_->Post({deQuitEvent, 0, 0});
+      continue;
+    }
+    FFLogger().LogFmt(this, llDebug, "closing the file from the waiting thread after %d requests",
+                      attempts);
+    TeardownPlayback(*this);
+    display_->Post({deQuit, 0, 0}); // lets the play thread see that the file is gone
+    return;
+  }
+}
+
+void TCustomPlayer::waitForThreads() {
+  // Both end on their own once the file is closed; their last calls may need this thread.
+  WaitPumping([&] { return playThreadDone_.load() && eventThreadDone_.load(); });
+  if (playThread_.joinable()) playThread_.join();
+  if (eventThread_.joinable()) eventThread_.join();
+}
+
+void TCustomPlayer::shutDisplay() {
+  display_.reset();
+  if (sdlUp_) ff.SDL_QuitSubSystem(SDL_INIT_AUDIO | SDL_INIT_TIMER);
+  sdlUp_ = false;
+}
+
+void TCustomPlayer::ResetFileFields() {
+  Seeking = false;
+  SeekDoneSignal.Set();
+  SeekPictureSignal.Set();
+}
+
+void TCustomPlayer::Pause() {
+  if (!playback_ || playback_.load()->Paused) return;
+  // A seek still in flight settles first, so that the paused picture is the new one.
+  if (!SeekDoneSignal.Wait(250ms)) SeekDoneSignal.Set();
+  if (!SeekPictureSignal.Wait(250ms)) SeekPictureSignal.Set();
+  auto lock = lockPlayer();
+  TPlaybackState *s = playback_;
+  if (!s || s->Paused) return;
+  TogglePause(*s);
+  SetState(psPause);
+}
+
+void TCustomPlayer::Resume() {
+  if (!playback_ || !playback_.load()->Paused) return;
+  if (!SeekDoneSignal.Wait(250ms)) SeekDoneSignal.Set();
+  auto lock = lockPlayer();
+  TPlaybackState *s = playback_;
+  if (!s || !s->Paused) return;
+  TogglePause(*s);
+  SetState(psResume);
+}
+
+void TCustomPlayer::Seek(int seekFlags, bool wait, int64_t position) {
+  bool video = false;
+  {
+    auto lock = lockPlayer();
+    TPlaybackState *s = playback_;
+    if (!s) return;
+    video = s->HasVideo();
+    if (seekFlags & sfByte) {
+      RequestSeek(*s, seekFlags, position, 0);
+    } else {
+      const int64_t rel = position <= 0 ? 1 : 0;
+      if (s->Read.Duration >= 0 && position > s->Read.Duration) position = s->Read.Duration;
+      RequestSeek(*s, seekFlags, position + s->Read.StartTime, rel);
+    }
+  }
+  if (wait)
+    WaitPumping([&] { return SeekDoneSignal.IsSet() && (!video || SeekPictureSignal.IsSet()); });
+}
+
+void TCustomPlayer::SeekRelative(int seekFlags, bool wait, double deltaSeconds) {
+  bool video = false;
+  {
+    auto lock = lockPlayer();
+    TPlaybackState *s = playback_;
+    if (!s) return;
+    video = s->HasVideo();
+    AVFormatContext *ic = s->Read.Format;
+    if (seekFlags & sfByte) {
+      int64_t pos = s->Clocks.CurrentPos;
+      if (pos < 0 && ic->pb) pos = ic->pb->pos;
+      const double rate = ic->bit_rate > 0 ? ic->bit_rate / 8.0 : 180000.0;
+      RequestSeek(*s, seekFlags, pos + int64_t(deltaSeconds * rate), 0);
+    } else {
+      const int64_t target = std::llround((MasterClock(*s) + deltaSeconds) * 1e6);
+      RequestSeek(*s, seekFlags, target, std::llround(deltaSeconds * 1e6));
+    }
+  }
+  if (wait)
+    WaitPumping([&] { return SeekDoneSignal.IsSet() && (!video || SeekPictureSignal.IsSet()); });
+}
+
+void TCustomPlayer::SetAspectRatio(float value) {
+  const float old = aspectRatio_.exchange(value);
+  if (old != value && playback_ && display_) display_->Post({deResetView, 0, 0});
+}
+
+QImage &TCustomPlayer::CurrentFrame() {
+  int64_t pts;
+  return CurrentFrame(pts);
+}
+
+QImage &TCustomPlayer::CurrentFrame(int64_t &pts) {
+  pts = -1;
+  auto lock = lockPlayer();
+  TPlaybackState *s = playback_;
+  if (!s || !s->HasVideo()) {
+    frameBitmap_ = QImage();
+    return frameBitmap_;
+  }
+  const AVCodecParameters *par = s->Video.Stream->codecpar;
+  frameBitmap_ = QImage(par->width, par->height, QImage::Format_BGR888);
+  frameBitmap_.fill(Qt::black);
+  FramePtr picture(ff.av_frame_alloc());
+  double t = 0;
+  if (picture && PictureForBitmap(*s, picture.get(), t)) {
+    if (FrameToBitmap(frameConv_, picture.get()))
+      frameBitmap_ = frameConv_.Bitmap().copy();
+    else
+      frameBitmap_ = QImage();
+    pts = std::llround(t * 1e6) - s->Read.StartTime;
+  }
+  return frameBitmap_;
+}
+
+void TCustomPlayer::RunHook(AVFrame *picture, int64_t pts) {
+  if (!FrameToBitmap(hookConv_, picture)) {
+    LogError("Cannot initialize the toRGB conversion context");
+    return;
+  }
+  QImage &bitmap = hookConv_.Bitmap();
+  try {
+    OnHook(this, bitmap, pts);
+  } catch (const std::exception &e) {
+    LogError(std::string("Error occurs OnHook: ") + e.what());
+    return;
+  } catch (...) {
+    LogError("Error occurs OnHook: unknown error");
+    return;
+  }
+  if (!BitmapToFrame(hookConv_, bitmap, picture))
+    LogError("Cannot initialize the fromRGB conversion context");
+}
+
+void TCustomPlayer::SetState(TPlayState s) {
+  state_ = s;
+  if (OnState)
+    ring_.Add({pekState, s, 0});
+  else if (s == psStop)
+    ring_.Add({pekStop, s, 0});
+}
+
+void TCustomPlayer::ReportPosition(int64_t pts, bool exact) {
+  position_ = pts;
+  {
+    std::lock_guard<std::mutex> g(positionLock_);
+    const int64_t moved = std::llabs(pts - lastReported_);
+    if (anyReported_ && moved <= 10000 && !(exact && moved > 0)) return;
+    anyReported_ = true;
+    lastReported_ = pts;
+  }
+  ring_.Add({pekPosition, psPlay, pts});
+}
+
+void TCustomPlayer::eventThread() {
+  auto deliver = [&](const std::function<void()> &call) {
+    try {
+      if (triggerInMain_)
+        SyncCall(call);
+      else
+        call();
+    } catch (const std::exception &e) {
+      LogError(e.what());
+    }
+  };
+  for (;;) {
+    PlayerEvent e;
+    if (!ring_.Take(e)) {
+      ring_.WaitNotEmpty(100ms);
+      continue;
+    }
+    if (e.Kind == pekStop) break;
+    if (e.Kind == pekPosition) {
+      if (OnPosition) deliver([&] { OnPosition(this, e.Time); });
+    } else {
+      if (OnState) deliver([&] { OnState(this, e.State); });
+      if (e.State == psStop) break;
+    }
+  }
+  eventThreadDone_ = true;
+}
+
+void TCustomPlayer::playThread() {
+  SetState(psPlay);
+  try {
+    RunDisplayLoop(*this);
+  } catch (const std::exception &e) {
+    FFLogger().Log(this, llFatal, std::string("PlayThread Exception: ") + e.what());
+    std::lock_guard<std::timed_mutex> lock(PlayerLock);
+    TeardownPlayback(*this);
+  }
+  SetState(psStop);
+  PlayThreadDoneSignal.Set();
+  playThreadDone_ = true;
+}
