@@ -27,8 +27,8 @@ int64_t roundEven(double v) {
 ByteTable contrastTable(int contrast) {
   // At 100 the factor 1 / cos(pi/2) would be infinite.
   if (contrast == 100) contrast = 99;
-  // The two branches use slightly different constants for pi/200; both are kept so the
-  // levels come out exactly as before.
+  // The two branches use slightly different constants for pi/200. Do not unify them: some
+  // levels would move by one, and users' settings would no longer give the pictures they gave.
   const double k = contrast > 0 ? 1.0 / std::cos(contrast * 0.015707963267948966)
                                 : std::cos(contrast * 0.015708) * 1.0;
   ByteTable t{};
@@ -56,7 +56,7 @@ ByteTable exposureTable(float exposure) {
     if (x >= 0)
       e = i + ((v * inv) >> 8);
     else
-      e = i - static_cast<int32_t>((-v * inv) >> 8); // only the low 32 bits were ever kept
+      e = i - static_cast<int32_t>((-v * inv) >> 8); // the darkening is a 32-bit amount
     t[i] = clampByte(e);
   }
   return t;
