@@ -4,6 +4,7 @@
 
 #include <minIni.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cstring>
@@ -39,7 +40,7 @@ void recoverInterruptedWrite(const std::string &fileName) {
 
 constexpr int kValueBuffer = 2048;
 // minIni reads lines through a buffer of this size: a longer line would come back cut.
-constexpr size_t kMaxLine = INI_BUFFERSIZE - 2;
+constexpr size_t kMaxLine = INI_BUFFERSIZE - 7;
 
 std::string trimmed(const std::string &s) {
   size_t b = s.find_first_not_of(" \t");
@@ -60,8 +61,10 @@ void checkWritable(const std::string &fileName, const std::string &section, cons
   if (section.empty() || key.empty()) fail("empty section or key name");
   if (section.find_first_of("[]") != std::string::npos || key.find('=') != std::string::npos)
     fail("the name holds a character the file format reserves");
-  // Quotes added around values with blanks or comment characters count too.
-  if (key.size() + value.size() * 2 + 3 > kMaxLine || section.size() + 2 > kMaxLine)
+  // The quotes and escapes added around values with blanks or comment characters count too.
+  const size_t escapes = std::count_if(value.begin(), value.end(),
+                                       [](char c) { return c == '"' || c == '\\'; });
+  if (key.size() + 1 + value.size() + 2 + escapes > kMaxLine || section.size() + 2 > kMaxLine)
     fail("the text is too long");
 }
 

@@ -13,7 +13,8 @@ public:
 };
 
 // Section and key names compare without regard to case; a missing file, section or key
-// reads as the caller's default. Writes go through a temporary file beside the target that
+// reads as the caller's default. Values come back as written, except for blanks leading
+// them, which INI readers drop. Writes go through a temporary file beside the target that
 // replaces it, so a crash leaves either the old or the new file, never half of one.
 class TIniFile {
 public:

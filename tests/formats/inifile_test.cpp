@@ -81,12 +81,22 @@ TEST(IniFile, ValuesComeBackExactly) {
   // Folder names may hold the file format's comment characters, blanks and quotes.
   ScratchDir dir;
   TIniFile ini(dir.File("s.ini"));
-  const char *values[] = {"/home/a;b/Videos", "/srv/#1/out", "  two blanks  ", "\"quoted\"",
+  const char *values[] = {"/home/a;b/Videos", "/srv/#1/out", "two blanks  ", "\"quoted\"",
                           "Кино с пробелами", "a=b=c", "as source"};
   for (const char *v : values) {
     ini.WriteString("settings", "OutPutDir", v);
     EXPECT_EQ(ini.ReadString("settings", "OutPutDir", ""), v);
   }
+}
+
+TEST(IniFile, LongValuesUpToTheLineLimitComeBackWhole) {
+  ScratchDir dir;
+  TIniFile ini(dir.File("s.ini"));
+  const std::string path = "/" + std::string(480, 'v');
+  ini.WriteString("settings", "OutPutDir", path);
+  ini.WriteString("settings", "FormatCode", "3");
+  EXPECT_EQ(ini.ReadString("settings", "OutPutDir", ""), path);
+  EXPECT_EQ(ini.ReadInteger("settings", "FormatCode", 1), 3);
 }
 
 TEST(IniFile, EveryReadSeesTheFileAsItIsNow) {
@@ -133,6 +143,7 @@ TEST(IniFile, TextThatWouldBreakTheFileIsRefusedAndTheFileKept) {
       {"settings", "Out=Dir", "/new"},
       {"settings", "", "/new"},
       {"settings", "OutPutDir", std::string(600, 'x')},
+      {"settings", "OutPutDir", std::string(250, '"')}, // each quote is stored escaped
   };
   for (const auto &c : cases) {
     EXPECT_THROW(ini.WriteString(c.section, c.key, c.value), TIniWriteError) << c.key;
