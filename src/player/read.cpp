@@ -151,6 +151,7 @@ void doSeek(TPlaybackState &s) {
   }
   s.Read.EofReported = false;
   s.Read.EofSeen = false;
+  if (ic->pb) ic->pb->eof_reached = 0; // the end seen before the seek is no longer ahead
   s.EndReached = false;
   s.SeekRequest = false;
   s.AfterSeek = true;
