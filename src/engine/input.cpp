@@ -90,7 +90,7 @@ bool TCustomFFmpeg::OpenInput(const std::string &fileName) {
     AVFormatContext *raw = fresh.release();
     int err = OpenLibraryInput(&raw, fileName, forced, &params);
     if (err < 0) {
-      LastError = ErrorText(fileName, err);
+      LastError = FileErrorText(fileName, err);
       return false;
     }
     TInputPtr in(raw);

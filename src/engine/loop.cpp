@@ -235,8 +235,12 @@ void WritePacket(TTranscodeState &s, TOutputStream &ost, AVPacket *pkt) {
       int64_t end = at + std::max<int64_t>(p->duration, 0);
       if (ost.MuxEnd == AV_NOPTS_VALUE || end > ost.MuxEnd) ost.MuxEnd = end;
     }
+    ost.PacketsWritten++;
     int err = ff.av_interleaved_write_frame(oc, p);
-    if (err < 0) Fail("av_interleaved_write_frame(): " + ErrorMessage(err));
+    // The muxer may only note a failed write in its I/O context: a full disk ends the run
+    // at once rather than at the trailer.
+    if (err >= 0 && oc->pb && oc->pb->error < 0) err = oc->pb->error;
+    if (err < 0) Fail("av_interleaved_write_frame(): " + CauseText(err));
     return 0;
   };
   if (!ost.Bsf) {
@@ -250,7 +254,7 @@ void WritePacket(TTranscodeState &s, TOutputStream &ost, AVPacket *pkt) {
     for (const auto &b : ost.BsfChain) names += (names.empty() ? "" : ",") + b.Name;
     std::string msg = Format("%s failed for stream %d, codec %s", names.c_str(), ost.Index,
                              ost.Copy ? "copy" : (ost.Encoder ? ost.Encoder->name : "copy")) +
-                      ": " + ErrorMessage(err);
+                      ": " + CauseText(err);
     if (o.ExitOnError) Fail(msg);
     EngineLog(&s.Engine, llError, "%s", msg.c_str());
     if (original) mux(original.get(), ost.SrcTb);
@@ -436,7 +440,7 @@ void TranscodeLoop(TTranscodeState &s) {
     if (!of.HeaderWritten) continue;
     int err = ff.av_write_trailer(of.Ctx);
     of.HeaderWritten = false;
-    if (err < 0) Fail(ErrorText(of.FileName, err));
+    if (err < 0) Fail(FileErrorText(of.FileName, err));
   }
   PrintReport(s, -1, true);
   CloseEncoders(s);

@@ -365,7 +365,7 @@ int TCustomFFmpeg::OpenOutput(const std::string &fileName, bool join) {
       Fail(ErrorText(fileName, AVERROR(EDOM)));
     if (!(fmt->flags & AVFMT_NOFILE)) {
       int err = OpenLibraryOutput(oc, fileName, AVIO_FLAG_WRITE, nullptr);
-      if (err < 0) Fail(ErrorText(fileName, err));
+      if (err < 0) Fail(FileErrorText(fileName, err));
     }
     oc->max_delay = int(o.MuxMaxDelay * AV_TIME_BASE);
     if (o.LoopOutput >= 0 && oc->priv_data)

@@ -31,10 +31,11 @@ void PrintReport(TTranscodeState &s, int inputIndex, bool final) {
     if (ost.Type == AVMEDIA_TYPE_VIDEO) {
       float q = ost.Copy ? -1.0f : ost.LastQuality / kQp2Lambda;
       if (!hasVideo) {
-        if (!ost.FramesWritten) return;
+        // Nothing to say until a picture is in the file (encoders may hold many back).
+        if (!ost.PacketsWritten) return;
         hasVideo = true;
         double t = double(ff.av_gettime_relative() - s.RunStart) / 1000000;
-        frames = int(ost.FramesWritten);
+        frames = int(ost.PacketsWritten);
         fps = t > 1 ? int(frames / t + 0.5) : 0;
         quality = q;
         text += Format("frame=%5d fps=%3d q=%3.1f ", frames, fps, q);

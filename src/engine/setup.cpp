@@ -366,7 +366,7 @@ void TranscodeSetup(TTranscodeState &s) {
     if (err < 0) {
       LogStreamMapping(s);
       std::string msg = Format("Could not write header for output file #%d (incorrect codec parameters ?)", f);
-      EngineLog(&e, llError, "%s: %s", msg.c_str(), ErrorMessage(err).c_str());
+      EngineLog(&e, llError, "%s: %s", msg.c_str(), CauseText(err).c_str());
       Fail(msg);
     }
     s.Outputs[f].HeaderWritten = true;

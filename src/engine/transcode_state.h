@@ -108,7 +108,8 @@ struct TOutputStream {
   AVRational SrcTb{0, 1}; // time base of the packets we hand to the filters/muxer
   // Frames (video, in encoder ticks) or samples (audio) handed to the encoder.
   int64_t FrameNumber = 0;
-  int64_t FramesWritten = 0;
+  int64_t FramesWritten = 0;  // frames handed on (limits and sync count these)
+  int64_t PacketsWritten = 0; // packets in the file (progress counts these)
   int64_t MuxEnd = AV_NOPTS_VALUE; // end of the last written packet, stream time base
   bool Anchored = false;            // audio: frame counter set from the first block
   // video
@@ -156,6 +157,11 @@ void EngineLog(const TCustomFFmpeg *engine, TLogLevel level, const char *fmt, ..
     __attribute__((format(printf, 3, 4)));
 std::string Format(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
 [[noreturn]] void Fail(const std::string &message);
+// The words for a library error code; codes the shared table does not know (a full
+// disk, say) get the library's own words rather than a bare number.
+std::string CauseText(int err);
+// name + ": " + CauseText(err).
+std::string FileErrorText(const std::string &name, int err);
 
 // Codec lookup by name (codec_lookup.cpp): null for an empty name; raises the lookup's
 // message otherwise. `strict` is the compliance level in force.

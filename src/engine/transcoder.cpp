@@ -4,6 +4,7 @@
 #include "engine/transcoder.h"
 
 #include "engine/transcode_state.h"
+#include "media/ffutils.h"
 #include "media/loader.h"
 
 #include <cstdarg>
@@ -27,6 +28,17 @@ void EngineLog(const TCustomFFmpeg *engine, TLogLevel level, const char *fmt, ..
 }
 
 void Fail(const std::string &message) { throw FFmpegException(message); }
+
+std::string CauseText(int err) {
+  std::string text = ErrorMessage(err);
+  if (text.rfind("Error number ", 0) == 0) {
+    char buf[256];
+    if (ff.av_strerror(err, buf, sizeof buf) == 0) text = buf;
+  }
+  return text;
+}
+
+std::string FileErrorText(const std::string &name, int err) { return name + ": " + CauseText(err); }
 
 TCustomFFmpeg::TCustomFFmpeg() : state_(std::make_unique<TTranscodeState>(*this)) {}
 
