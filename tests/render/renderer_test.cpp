@@ -7,6 +7,8 @@
 #include <functional>
 #include <fstream>
 #include <random>
+#include <thread>
+#include <atomic>
 
 #include "frames.h"
 #include "render/renderer.h"
@@ -196,6 +198,30 @@ TEST_F(RendererTest, ChangedImageFileIsReadAgain) {
 
   fs::remove(rec.MarkImageFile);
   EXPECT_THROW(RenderFrame(f, rec), TRenderError) << "a deleted file is not served from memory";
+}
+
+TEST_F(RendererTest, ThreadsSharingPicturesEachGetTheirOwn) {
+  // A conversion and a preview may render at once; more files than the cache keeps force
+  // evictions while other threads read.
+  std::vector<std::string> files;
+  for (int i = 0; i < 6; ++i)
+    files.push_back(bitmap(("m" + std::to_string(i) + ".bmp").c_str(), 8, 8, {i * 40, 0, 255}));
+  std::atomic<int> wrong{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t)
+    threads.emplace_back([&, t] {
+      for (int n = 0; n < 40; ++n) {
+        const int i = (t + n) % 6;
+        TlvFilesRecord rec;
+        rec.MarkImageFile = files[i];
+        rec.MarkImageStyle = 2;
+        QImage f = Frame(8, 8, {255, 255, 255});
+        RenderFrame(f, rec);
+        if (PixelAt(f, 7, 7) != Bgr{i * 40, 0, 255}) ++wrong;
+      }
+    });
+  for (auto &t : threads) t.join();
+  EXPECT_EQ(wrong, 0);
 }
 
 TEST_F(RendererTest, DialogFormPlacesByPercentAndHandsPositionsBack) {
