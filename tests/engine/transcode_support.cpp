@@ -36,8 +36,15 @@ std::map<std::string, std::string> ToMap(const AVDictionary *d) {
 
 } // namespace
 
+// The conversion libraries, loaded once per process.
+void EnsureLibs() {
+  static bool loaded = FFLoader().LoadLibs(ConverterLibs);
+  ASSERT_TRUE(loaded) << FFLoader().LastError();
+}
+
 FileSummary Inspect(const std::string &path) {
   FileSummary out;
+  EnsureLibs();
   AVFormatContext *ic = nullptr;
   if (ff.avformat_open_input(&ic, path.c_str(), nullptr, nullptr) < 0) {
     ADD_FAILURE() << "cannot open " << path;
@@ -93,8 +100,7 @@ FileSummary Inspect(const std::string &path) {
 }
 
 void Prepare(TCustomFFmpeg &engine) {
-  static bool loaded = FFLoader().LoadLibs(ConverterLibs);
-  ASSERT_TRUE(loaded) << FFLoader().LastError();
+  EnsureLibs();
   engine.Reset();
   engine.Options().Verbose = 1;
 }
@@ -133,6 +139,7 @@ std::string TempDir() {
 
 void AddChapters(const std::string &source, const std::string &target,
                  const std::vector<std::pair<double, double>> &chapters) {
+  EnsureLibs();
   AVFormatContext *ic = nullptr;
   ASSERT_GE(ff.avformat_open_input(&ic, source.c_str(), nullptr, nullptr), 0);
   ASSERT_GE(ff.avformat_find_stream_info(ic, nullptr), 0);
