@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <regex>
 
 #include "formats/catalogue.h"
@@ -252,6 +253,46 @@ TEST(ShippedProfile, DefaultPicksKeepWhatTheDisplayNamePromises) {
       EXPECT_EQ(ProfileDefaultPick(p, "paraAudioEncoder"), "libopencore_amrnb");
       EXPECT_EQ(ProfileDefaultPick(p, "paraSampleRate"), "8000");
       EXPECT_EQ(ProfileDefaultPick(p, "paraChannel"), "1");
+    }
+  }
+}
+
+TEST(ShippedProfile, H264ChoicesStayWithinTheLevelTheyDeclare) {
+  // A decoder refuses a stream above its level: every size, rate and bit rate a format
+  // offers with H.264 must fit the level, maximum rate and buffer its profile declares.
+  const struct {
+    int level;
+    double macroblocksPerSecond;
+    int macroblocksPerFrame, maxKbits;
+  } levels[] = {{13, 11880, 396, 768},     {21, 19800, 792, 4000},    {30, 40500, 1620, 10000},
+                {31, 108000, 3600, 14000}, {41, 245760, 8192, 50000}};
+  for (const auto &f : CatalogueFormats()) {
+    const TFormatProfile p(ShippedProfile(), f.Code);
+    const auto encoders = p.List("VideoEncoder");
+    if (!encoders || std::none_of(encoders->begin(), encoders->end(), [](const std::string &e) {
+          return MapVideoEncoderLabel(e) == "libx264";
+        }))
+      continue;
+    const std::string level = p.Read("paraLevel", "");
+    if (level.empty()) continue; // a general format for computers: no level to keep
+    SCOPED_TRACE(FormatSectionName(f.Code) + " " + f.Name + " level " + level);
+    const auto limit = std::find_if(std::begin(levels), std::end(levels),
+                                    [&](const auto &l) { return std::to_string(l.level) == level; });
+    ASSERT_NE(limit, std::end(levels));
+    const int maxRate = std::stoi(p.Read("paraMaxBitrate", "0"));
+    EXPECT_LE(maxRate, limit->maxKbits);
+    EXPECT_LE(std::stoi(p.Read("paraBufferSize", "0")), limit->maxKbits * 3 / 2 + 1000);
+    const auto rates = p.List("VideoBitRate"), sizes = p.List("VideoSize"),
+               frameRates = p.List("FrameRate");
+    ASSERT_TRUE(rates && sizes && frameRates);
+    for (const auto &rate : *rates) EXPECT_LE(std::stoi(rate), maxRate) << rate;
+    for (const auto &size : *sizes) {
+      std::smatch m;
+      ASSERT_TRUE(std::regex_match(size, m, std::regex(R"((\d+)x(\d+))")));
+      const int mbs = ((std::stoi(m[1]) + 15) / 16) * ((std::stoi(m[2]) + 15) / 16);
+      EXPECT_LE(mbs, limit->macroblocksPerFrame) << size;
+      for (const auto &fps : *frameRates)
+        EXPECT_LE(mbs * std::stod(fps), limit->macroblocksPerSecond) << size << " at " << fps;
     }
   }
 }
