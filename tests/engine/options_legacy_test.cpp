@@ -283,7 +283,9 @@ TEST_F(OptionsTest, ConversionsWithBuiltinPresetsKeepTheirIntent) {
     ASSERT_FALSE(r.Failed) << r.ErrorMessage;
     ConvertedVideo v = ReadBack(out);
     EXPECT_EQ(v.Profile, c.Profile) << c.Preset;
-    if (c.Level > 0) EXPECT_EQ(v.Level, c.Level) << c.Preset;
+    if (c.Level > 0) {
+      EXPECT_EQ(v.Level, c.Level) << c.Preset;
+    }
     for (const char *s : c.Settings) EXPECT_NE(v.Settings.find(std::string(" ") + s + " "), std::string::npos) << c.Preset << ": " << s << " in" << v.Settings;
     EXPECT_FALSE(LoggedContaining("was not used by encoder")) << c.Preset;
   }

@@ -239,7 +239,9 @@ TEST_F(OptionsTest, TargetsPerNorm) {
     EXPECT_EQ(S.FrameHeight, c.Height) << c.Value;
     EXPECT_EQ(S.FrameRate.num, c.RateNum) << c.Value;
     EXPECT_EQ(S.FrameRate.den, c.RateDen) << c.Value;
-    if (c.Gop > 0) EXPECT_EQ(CodecInt(AVMEDIA_TYPE_VIDEO, "g"), c.Gop) << c.Value;
+    if (c.Gop > 0) {
+      EXPECT_EQ(CodecInt(AVMEDIA_TYPE_VIDEO, "g"), c.Gop) << c.Value;
+    }
     EXPECT_EQ(S.AudioSampleRate, c.SampleRate) << c.Value;
     EXPECT_EQ(S.AudioChannels, c.Channels) << c.Value;
     EXPECT_EQ(S.FramePixFmt, c.PixFmt) << c.Value;
