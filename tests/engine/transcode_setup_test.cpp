@@ -209,3 +209,45 @@ TEST(TranscodeSetup, RunTimeRefusalsLeaveNoEmptyFile) {
     EXPECT_FALSE(fs::exists(output)) << "an empty output is removed";
   }
 }
+
+TEST(TranscodeSetup, BitstreamFiltersSeeEveryCopiedPacket) {
+  std::string dir = TempDir();
+  FileSummary in = Inspect(fixtures::Path("av.avi"));
+  // dump_extra puts the stream's headers in front of every key frame.
+  TRunResult r = Convert(fixtures::Path("av.avi"), {}, dir + "/headers.avi",
+                         {{"vcodec", "copy"}, {"acodec", "copy"}, {"vbsf", "dump_extra=all"}});
+  ASSERT_FALSE(r.Failed) << r.ErrorMessage;
+  FileSummary out = Inspect(dir + "/headers.avi");
+  const StreamSummary *a = in.First(AVMEDIA_TYPE_VIDEO), *b = out.First(AVMEDIA_TYPE_VIDEO);
+  ASSERT_TRUE(a && b);
+  EXPECT_EQ(a->Packets, b->Packets);
+  EXPECT_GT(b->Bytes, a->Bytes);
+
+  TRunResult wrong = Convert(fixtures::Path("av.avi"), {}, dir + "/wrong.avi",
+                             {{"vcodec", "copy"}, {"acodec", "copy"}, {"vbsf", "h264_mp4toannexb"}});
+  EXPECT_TRUE(wrong.Failed);
+  EXPECT_NE(wrong.ErrorMessage.find("h264_mp4toannexb"), std::string::npos) << wrong.ErrorMessage;
+  EXPECT_FALSE(fs::exists(dir + "/wrong.avi"));
+}
+
+TEST(TranscodeSetup, TwoPassEncodingWritesThenReadsItsLog) {
+  std::string dir = TempDir();
+  std::string prefix = dir + "/stats";
+  OptionList opts = {{"vcodec", "mpeg4"}, {"b", "200k"}, {"an", ""}, {"passlogfile", prefix}};
+  auto pass = [&](const char *n) {
+    OptionList o = opts;
+    o.push_back({"pass", n});
+    return Convert(fixtures::Path("av.mkv"), {}, dir + "/pass" + n + ".avi", o);
+  };
+  TRunResult second = pass("2");
+  EXPECT_TRUE(second.Failed);
+  EXPECT_EQ(second.ErrorMessage,
+            "Cannot read file: Error reading log file \"" + prefix + "-0.log\" for pass-2 encoding");
+  TRunResult first = pass("1");
+  ASSERT_FALSE(first.Failed) << first.ErrorMessage;
+  ASSERT_TRUE(fs::exists(prefix + "-0.log"));
+  EXPECT_GT(fs::file_size(prefix + "-0.log"), 1000u);
+  second = pass("2");
+  ASSERT_FALSE(second.Failed) << second.ErrorMessage;
+  EXPECT_EQ(Inspect(dir + "/pass2.avi").First(AVMEDIA_TYPE_VIDEO)->Packets, 50);
+}
