@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QEvent>
 #include <QPainter>
+#include <QRegion>
 #include <QWidget>
 #include <algorithm>
 #include <chrono>
@@ -33,10 +34,14 @@ public:
     if (parentWidget()) parentWidget()->removeEventFilter(this);
   }
 
-  void SetPicture(const QImage &image, const QRect &area, bool clear) {
-    if (clear) background_ = true;
+  void SetPicture(const QImage &image, const QRect &area) {
     image_ = image;
     area_ = area;
+    update();
+  }
+  // A new video mode starts from a black surface.
+  void ClearSurface() {
+    image_ = QImage();
     update();
   }
   // The display lets go of the widget before it is deleted.
@@ -45,12 +50,17 @@ public:
 protected:
   void paintEvent(QPaintEvent *) override {
     QPainter p(this);
-    // Only the picture's area is painted over; the rest keeps black.
-    if (background_ || image_.isNull()) p.fillRect(rect(), Qt::black);
-    background_ = false;
-    if (!image_.isNull()) p.drawImage(area_.topLeft(), image_);
+    // An opaque widget paints every pixel each time: black around the picture.
+    if (image_.isNull()) {
+      p.fillRect(rect(), Qt::black);
+      return;
+    }
+    const QRect at(area_.topLeft(), image_.size());
+    QRegion around(rect());
+    around -= at;
+    for (const QRect &r : around) p.fillRect(r, Qt::black);
+    p.drawImage(at.topLeft(), image_);
   }
-  void resizeEvent(QResizeEvent *) override { background_ = true; }
   bool eventFilter(QObject *watched, QEvent *event) override {
     if (watched == parentWidget() && event->type() == QEvent::Resize && display_) {
       const QSize size = parentWidget()->size();
@@ -67,7 +77,6 @@ private:
   TDisplay *display_;
   QImage image_;
   QRect area_;
-  bool background_ = true;
 };
 
 TDisplay::TDisplay(QWidget *host, bool withWidget) : host_(host), withWidget_(withWidget) {
@@ -119,6 +128,7 @@ void TDisplay::SetMode(int width, int height, bool force) {
       w,
       [w, width, height, hosted] {
         if (!w) return;
+        w->ClearSurface();
         w->setGeometry(0, 0, width, height);
         if (!hosted) w->resize(width, height);
         w->show();
@@ -126,12 +136,12 @@ void TDisplay::SetMode(int width, int height, bool force) {
       Qt::QueuedConnection);
 }
 
-void TDisplay::Show(const QImage &image, const QRect &area, bool clear) {
+void TDisplay::Show(const QImage &image, const QRect &area) {
   QPointer<TDisplayWidget> w = widget_;
   QMetaObject::invokeMethod(
       w,
-      [w, image, area, clear] {
-        if (w) w->SetPicture(image, area, clear);
+      [w, image, area] {
+        if (w) w->SetPicture(image, area);
       },
       Qt::QueuedConnection);
 }
@@ -189,7 +199,7 @@ void drawPicture(TPlaybackState &s) {
   int dstStride[4] = {int(image.bytesPerLine()), 0, 0, 0};
   ff.sws_scale(s.Display.Scaler.get(), pic->data, pic->linesize, 0, pic->height, dst, dstStride);
   DrawSubtitles(s, p.Pts, image, pic->width, pic->height);
-  d->Show(image, area, false);
+  d->Show(image, area);
 
   std::lock_guard<std::mutex> g(s.Video.Pictures.Lock);
   s.Display.Shown.reset(ff.av_frame_clone(pic));
@@ -249,7 +259,7 @@ void drawWaveform(TPlaybackState &s) {
     if (y < height)
       std::fill_n(reinterpret_cast<QRgb *>(image.scanLine(y)), width, white);
   }
-  d->Show(image, QRect(0, 0, width, height), true);
+  d->Show(image, QRect(0, 0, width, height));
 }
 
 void advancePicture(TPlaybackState &s) {

@@ -48,7 +48,7 @@ public:
   int Height() const { return height_; }
   QWidget *Host() const { return host_; }
   // Hands a finished drawing to the widget; `area` is where it goes on the surface.
-  void Show(const QImage &image, const QRect &area, bool clear);
+  void Show(const QImage &image, const QRect &area);
 
 private:
   QWidget *host_;
