@@ -1056,7 +1056,8 @@ namespace {
 // Encoders that stored settings name but the current libraries offer under another name (or,
 // for "vorbis", only as an experimental encoder).
 const std::pair<const char *, const char *> legacyCodecs[] = {
-    {"libfaac", "aac"}, {"libflac", "flac"}, {"msmpeg4v1", "msmpeg4v2"}, {"wmv3", "wmv2"}, {"vorbis", "libvorbis"}};
+    {"libfaac", "aac"},     {"libflac", "flac"},    {"msmpeg4v1", "msmpeg4v2"},
+    {"wmv3", "wmv2"},       {"vorbis", "libvorbis"}, {"libamr_nb", "libopencore_amrnb"}};
 } // namespace
 
 std::string CurrentEncoderName(const std::string &name) {

@@ -53,7 +53,8 @@ TEST_F(OptionsTest, LegacyCodecNamesResolveToCurrentEncoders) {
     const char *Old, *Now;
   } cases[] = {{"libfaac", "aac"},     {"libflac", "flac"}, {"msmpeg4v1", "msmpeg4v2"},
                {"wmv3", "wmv2"},       {"vorbis", haveLibvorbis ? "libvorbis" : "vorbis"},
-               {"mpeg4", "mpeg4"},     {"nosuchcodec", "nosuchcodec"}};
+               {"mpeg4", "mpeg4"},     {"nosuchcodec", "nosuchcodec"},
+               {"libamr_nb", ff.avcodec_find_encoder_by_name("libopencore_amrnb") ? "libopencore_amrnb" : "libamr_nb"}};
   for (auto &c : cases) {
     ClearLog();
     EXPECT_EQ(ResolveLegacyCodecName(c.Old), c.Now) << c.Old;
