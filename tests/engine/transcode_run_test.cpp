@@ -244,3 +244,60 @@ TEST(TranscodeRun, ASourceCorruptHalfWayEndsCleanly) {
     EXPECT_NE(engine.LastError.find(fixtures::Path(bad)), std::string::npos) << engine.LastError;
   }
 }
+
+TEST(TranscodeRun, TheHookSeesEveryPictureAndCanStopOrFail) {
+  struct Case {
+    const char *name;
+    int stopAt;  // the hook asks to stop at this call (0 never)
+    int throwAt; // the hook raises at this call (0 never)
+    int calls;   // calls expected
+  } cases[] = {
+      {"every picture", 0, 0, 50},
+      {"StopHook ends the calls", 10, 0, 10},
+      {"a raising hook is called again", 0, 3, 50},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.name);
+    TCustomFFmpeg engine;
+    Prepare(engine);
+    ASSERT_EQ(Open(engine, fixtures::Path("av.mkv"), {}, TempDir() + "/hooked.avi", {{"vcodec", "mpeg4"}}), "");
+    int calls = 0;
+    std::vector<int> frameNumbers;
+    engine.HookSlot = [&](THookInfo &info) {
+      ++calls;
+      frameNumbers.push_back(info.FrameNumber);
+      ASSERT_TRUE(info.Bitmap);
+      EXPECT_EQ(info.Bitmap->width(), 320);
+      EXPECT_EQ(info.Bitmap->format(), QImage::Format_BGR888);
+      if (calls == c.stopAt) info.StopHook = true;
+      if (calls == c.throwAt) throw std::runtime_error("hook trouble");
+    };
+    TRunResult r = engine.Run();
+    ASSERT_FALSE(r.Failed) << r.ErrorMessage;
+    EXPECT_EQ(calls, c.calls);
+    for (size_t i = 0; i < frameNumbers.size(); ++i) EXPECT_EQ(frameNumbers[i], int(i) + 1);
+  }
+}
+
+TEST(TranscodeRun, PreviewBitmapsComeAtMostTenTimesASecond) {
+  TCustomFFmpeg engine;
+  Prepare(engine);
+  ASSERT_EQ(Open(engine, LongSource(), {}, TempDir() + "/previewed.avi", {{"vcodec", "mpeg4"}, {"s", "160x120"}}),
+            "");
+  std::vector<std::chrono::steady_clock::time_point> at;
+  engine.PreviewFlags = 2;
+  engine.PreviewBitmapSlot = [&](const TPreviewInfo &info) {
+    at.push_back(std::chrono::steady_clock::now());
+    ASSERT_TRUE(info.Bitmap);
+    EXPECT_EQ(info.Bitmap->width(), 160) << "the encoder's picture, at the output size";
+    EXPECT_EQ(info.Bitmap->height(), 120);
+  };
+  auto start = std::chrono::steady_clock::now();
+  TRunResult r = engine.Run();
+  double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  ASSERT_FALSE(r.Failed) << r.ErrorMessage;
+  ASSERT_GE(at.size(), 1u);
+  EXPECT_LE(double(at.size()), seconds * 10 + 1);
+  for (size_t i = 1; i < at.size(); ++i)
+    EXPECT_GE(at[i] - at[i - 1], std::chrono::milliseconds(100));
+}
