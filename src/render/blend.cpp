@@ -9,9 +9,11 @@
 
 void ImageBlend(QImage &frame, const QImage &overlayIn, int x, int y, int alpha, int style) {
   if (!RenderableFrame(frame)) return;
-  const QImage overlay = overlayIn.format() == QImage::Format_BGR888
-                             ? overlayIn
-                             : overlayIn.convertToFormat(QImage::Format_BGR888);
+  // The picture may be shared with other threads' frames: read it in place, copy only to convert.
+  QImage converted;
+  if (overlayIn.format() != QImage::Format_BGR888)
+    converted = overlayIn.convertToFormat(QImage::Format_BGR888);
+  const QImage &overlay = converted.isNull() ? overlayIn : converted;
 
   const int fw = frame.width(), fh = frame.height();
   const int ow = overlay.width(), oh = overlay.height();

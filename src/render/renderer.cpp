@@ -34,7 +34,7 @@ bool colourActive(int b, int c, int s) {
 void render(QImage &frame, const Settings &s) {
   if (!RenderableFrame(frame)) return;
   // Read the picture before touching the frame: a missing file fails the frame as a whole.
-  QImage overlay;
+  std::shared_ptr<const QImage> overlay;
   if (!s.imageFile->empty()) overlay = LoadWatermarkImage(*s.imageFile);
 
   const bool colour = colourActive(s.brightness, s.contrast, s.saturation);
@@ -49,7 +49,7 @@ void render(QImage &frame, const Settings &s) {
       TextStep(frame, *s.text, *s.font, s.textX, s.textY);
       break;
     case Step::Image:
-      if (!overlay.isNull()) ImageBlend(frame, overlay, s.imageX, s.imageY, s.alpha, s.style);
+      if (overlay) ImageBlend(frame, *overlay, s.imageX, s.imageY, s.alpha, s.style);
       break;
     }
   }

@@ -17,7 +17,7 @@ struct Entry {
   std::string path;
   std::uintmax_t size;
   fs::file_time_type mtime;
-  QImage image;
+  std::shared_ptr<const QImage> image;
 };
 
 // Conversion and previews use one or two files at a time; a handful covers them.
@@ -28,7 +28,7 @@ std::list<Entry> cache; // most recently used first
 
 } // namespace
 
-QImage LoadWatermarkImage(const std::string &path) {
+std::shared_ptr<const QImage> LoadWatermarkImage(const std::string &path) {
   const fs::path file(path); // file names are UTF-8 bytes on this system
   std::error_code ec;
   const auto size = fs::file_size(file, ec);
@@ -56,10 +56,11 @@ QImage LoadWatermarkImage(const std::string &path) {
     throw TRenderError("Cannot read the image \"" + path + "\": " +
                        reader.errorString().toStdString());
   image.convertTo(QImage::Format_BGR888);
+  auto shared = std::make_shared<const QImage>(std::move(image));
 
   std::lock_guard lock(cacheLock);
   std::erase_if(cache, [&](const Entry &e) { return e.path == path; });
-  cache.push_front({path, size, mtime, image});
+  cache.push_front({path, size, mtime, shared});
   if (cache.size() > cacheLimit) cache.pop_back();
-  return image;
+  return shared;
 }
