@@ -5,10 +5,14 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <memory>
+
 #include "engine/ffmpeg_exception.h"
 #include "fixtures/fixtures.h"
 #include "formats/catalogue.h"
 #include "media/avprobe.h"
+#include "media/ffapi.h"
 #include "media/loader.h"
 #include "test_files.h"
 
@@ -428,4 +432,67 @@ TEST(OptionAssembly, ASourceTheProbeCannotOpenIsBuiltForSoundOnly) {
   EXPECT_TRUE(out.VideoDisable);
   EXPECT_EQ(r.ZoomMode, "lbox") << "no parazoom pick: letter box";
   EXPECT_EQ(out.Duration, kNoTime) << "no trim: the whole file";
+}
+
+namespace {
+
+// The picture size the current filter library makes of `chain` for a w x h input; a text
+// the library cannot parse or configure fails the test.
+std::pair<int, int> filteredSize(int w, int h, const std::string &chain) {
+  std::unique_ptr<AVFilterGraph, void (*)(AVFilterGraph *)> graph(
+      ff.avfilter_graph_alloc(), [](AVFilterGraph *g) { ff.avfilter_graph_free(&g); });
+  AVFilterContext *src = nullptr, *sink = nullptr;
+  const std::string args = "video_size=" + std::to_string(w) + "x" + std::to_string(h) +
+                           ":pix_fmt=0:time_base=1/25:pixel_aspect=1/1";
+  EXPECT_GE(ff.avfilter_graph_create_filter(&src, ff.avfilter_get_by_name("buffer"), "in",
+                                            args.c_str(), nullptr, graph.get()), 0);
+  EXPECT_GE(ff.avfilter_graph_create_filter(&sink, ff.avfilter_get_by_name("buffersink"), "out",
+                                            nullptr, nullptr, graph.get()), 0);
+  AVFilterInOut *outputs = ff.avfilter_inout_alloc(), *inputs = ff.avfilter_inout_alloc();
+  outputs->name = ff.av_strdup("in");
+  outputs->filter_ctx = src;
+  inputs->name = ff.av_strdup("out");
+  inputs->filter_ctx = sink;
+  const int parsed = ff.avfilter_graph_parse_ptr(graph.get(), chain.c_str(), &inputs, &outputs, nullptr);
+  ff.avfilter_inout_free(&inputs);
+  ff.avfilter_inout_free(&outputs);
+  if (parsed < 0 || ff.avfilter_graph_config(graph.get(), nullptr) < 0) {
+    ADD_FAILURE() << "the libraries refuse \"" << chain << "\"";
+    return {0, 0};
+  }
+  return {ff.av_buffersink_get_w(sink), ff.av_buffersink_get_h(sink)};
+}
+
+} // namespace
+
+TEST(OptionBuilder, ZoomFilterTextsMakeTheFrameOnTheCurrentLibraries) {
+  // The engine scales to FrameSize (when set) and then runs the filters: the result must
+  // be the picked frame whatever the source's shape.
+  ASSERT_TRUE(FFLoader().LoadLibs(ConverterLibs)) << FFLoader().LastError();
+  const struct {
+    TSourceVideo src;
+    const char *size;
+    TlvFilesRecord row;
+  } cases[] = {
+      {video(1920, 1080), "320x240", row("lbox")},
+      {video(640, 480), "720x480", row("lbox")},
+      {video(175, 143), "320x240", row("lbox")},
+      {video(640, 480), "320x240", row("lbox", 10)},
+      {video(720, 576), "640x360", row("lbox", 8, 8, 8, 8)},
+      {video(320, 240), "640x480", row("center")},
+      {video(175, 143), "320x240", row("center")},
+      {video(1920, 1080), "640x480", row("center")},
+      {video(480, 640), "640x480", row("center", 20, 20, 0, 0)},
+  };
+  for (const auto &c : cases) {
+    Builder b("", std::string("paraVideoEncoder=mpeg4\nparaVideoSize=") + c.size + "\n");
+    const TOutputOptions out = b.Build(c.src, c.row);
+    SCOPED_TRACE(out.VideoFilters);
+    int w = c.src.Width, h = c.src.Height;
+    if (!out.FrameSize.empty()) {
+      ASSERT_EQ(std::sscanf(out.FrameSize.c_str(), "%dx%d", &w, &h), 2);
+    }
+    const auto [fw, fh] = filteredSize(w, h, out.VideoFilters);
+    EXPECT_EQ(std::to_string(fw) + "x" + std::to_string(fh), c.size);
+  }
 }
