@@ -56,3 +56,10 @@ void TAppSettings::SetSnapJpg(bool on) { ini_.WriteBool(S, "snapJpg", on); }
 
 int TAppSettings::JpgCmp() const { return ini_.ReadInteger(S, "jpgCmp", 30); }
 void TAppSettings::SetJpgCmp(int quality) { ini_.WriteInteger(S, "jpgCmp", quality); }
+
+bool TAppSettings::GroupCollapsed(int group) const {
+  return ini_.ReadBool(GroupStatesSection, std::to_string(group), true);
+}
+void TAppSettings::SetGroupCollapsed(int group, bool collapsed) {
+  ini_.WriteBool(GroupStatesSection, std::to_string(group), collapsed);
+}

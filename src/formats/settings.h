@@ -7,6 +7,8 @@
 #include "formats/inifile.h"
 
 inline constexpr const char *SettingsSection = "settings";
+// The picker's group states: key = group number, true when the group is collapsed.
+inline constexpr const char *GroupStatesSection = "lstformat";
 
 // The display name and code a fresh installation starts with.
 inline constexpr int DefaultFormatCode = 1;
@@ -57,6 +59,10 @@ public:
   // "jpgCmp": JPEG quality 1..100, default 30.
   int JpgCmp() const;
   void SetJpgCmp(int quality);
+
+  // Section "lstformat": a group never seen is collapsed.
+  bool GroupCollapsed(int group) const;
+  void SetGroupCollapsed(int group, bool collapsed);
 
 private:
   TIniFile ini_;

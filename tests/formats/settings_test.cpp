@@ -62,3 +62,15 @@ TEST(AppSettings, PriorityWrittenByThePreferencesIsReadAtStart) {
   WriteText(dir.File("s.ini"), "[Settings]\nPriority=3\n");
   EXPECT_EQ(TAppSettings(dir.File("s.ini")).Priority(), 3);
 }
+
+TEST(AppSettings, PickerGroupsStartCollapsedAndKeepTheirState) {
+  ScratchDir dir;
+  TAppSettings s(dir.File("s.ini"));
+  EXPECT_TRUE(s.GroupCollapsed(21));
+  s.SetGroupCollapsed(21, false);
+  s.SetGroupCollapsed(0, true);
+  EXPECT_FALSE(TAppSettings(dir.File("s.ini")).GroupCollapsed(21));
+  EXPECT_TRUE(TAppSettings(dir.File("s.ini")).GroupCollapsed(0));
+  EXPECT_TRUE(TAppSettings(dir.File("s.ini")).GroupCollapsed(5));
+  EXPECT_EQ(s.Ini().ReadString("LSTFORMAT", "21", ""), "0");
+}
