@@ -25,6 +25,7 @@
 #include <ctime>
 #include <map>
 #include <stdexcept>
+#include <system_error>
 
 namespace {
 
@@ -326,10 +327,19 @@ void TFFmpeg::Start(bool threaded, TThreadPriority priority) {
     run();
     return;
   }
-  worker_ = std::thread([this, priority] {
-    applyPriority(this, priority);
-    run();
-  });
+  try {
+    worker_ = std::thread([this, priority] {
+      applyPriority(this, priority);
+      run();
+    });
+  } catch (const std::system_error &e) {
+    // No thread to be had: the task still ends, as failed, so the list goes on.
+    const std::string message = std::string("Cannot start the conversion thread: ") + e.what();
+    FFLogger().Log(this, llQuiet, message);
+    fail(message);
+    terminate();
+    workerIdle_.Set();
+  }
 }
 
 void TFFmpeg::run() {
@@ -582,6 +592,9 @@ void TCustomMediaConverter::setFlagBit(uint8_t bit, bool on) {
 void TCustomMediaConverter::SetPreview(bool on) {
   preview_ = on;
   setFlagBit(kPreviewWindowBit, on);
+  // Preview switched off: no window may stay behind showing a stale frame.
+  if (!on)
+    for (auto &task : tasks_) task->Engine().State().PreviewWindow.Free();
 }
 
 void TCustomMediaConverter::SetPreviewBitmap(bool on) {
@@ -734,7 +747,12 @@ void TCustomMediaConverter::DoTerminate(TFFmpeg &task) {
 void TCustomMediaConverter::raiseTermination(const TTerminateInfo &info, bool final) {
   auto handler = OnTerminate.Get();
   if (!threaded_) {
-    if (handler) handler(this, info);
+    // A throwing handler must not cost the count that brings the closing event.
+    try {
+      if (handler) handler(this, info);
+    } catch (const std::exception &e) {
+      FFLogger().Log(this, llError, std::string("Error occurs OnTerminate: ") + e.what());
+    }
     return;
   }
   if (!handler) return;

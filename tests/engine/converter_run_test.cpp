@@ -92,6 +92,30 @@ TEST_F(ConverterTest, InlineRunDeliversEverythingOnTheCallersThread) {
   EXPECT_EQ(progressThreads, std::set<std::thread::id>{std::this_thread::get_id()});
 }
 
+// A handler that throws is logged; the count of ended tasks, and so the closing event, is
+// not lost with it.
+TEST_F(ConverterTest, AThrowingTerminationHandlerStillLetsTheRunEnd) {
+  for (int count : {0, 1}) {
+    SCOPED_TRACE(count);
+    converter->ClearTasks();
+    {
+      std::lock_guard lock(mutex_);
+      terminations_.clear();
+    }
+    Output(Add("av.mp4"), "t" + std::to_string(count) + ".mkv");
+    converter->OnTerminate = [this](TCustomMediaConverter *, const TTerminateInfo &info) {
+      {
+        std::lock_guard lock(mutex_);
+        terminations_.push_back({info, std::this_thread::get_id()});
+      }
+      if (info.TaskIndex >= 0) throw std::runtime_error("handler failed");
+    };
+    converter->StartTask(count);
+    ASSERT_TRUE(WaitForFinal());
+    EXPECT_EQ(Terminations().size(), 2u);
+  }
+}
+
 // Progress and preview bitmaps come on the user-interface thread unless the host says
 // otherwise; the hook always runs on the worker and only for tasks that asked for it.
 TEST_F(ConverterTest, EventsArriveOnTheirThreads) {
@@ -327,15 +351,21 @@ TEST_F(ConverterTest, PreviewWindowPerRunningTask) {
   ASSERT_TRUE(WaitPumping([&] { return frames[0] >= 2 && frames[1] >= 2; }, 10s));
   windows[0]->closed = true;
   const int shown = frames[0];
+  ASSERT_TRUE(WaitPumping([&] { return frames[1] >= shown + 3; }, 10s))
+      << "the other task keeps its preview";
+  EXPECT_EQ(frames[0], shown) << "a closed window is shown nothing more";
+  EXPECT_TRUE(freedOnUI[0]) << "a closed window is freed";
+
+  // Switching preview off frees the remaining window while its task still runs.
+  converter->SetPreview(false);
+  EXPECT_TRUE(freedOnUI[1]);
+  EXPECT_TRUE(converter->Task(0).Working() || converter->Task(1).Working());
+  const int last = frames[1];
   ASSERT_TRUE(WaitForFinal());
   PreviewerFactory() = nullptr;
-
   EXPECT_EQ(windows.size(), 2u);
-  EXPECT_EQ(frames[0], shown) << "a closed window is shown nothing more";
-  EXPECT_GT(frames[1], shown) << "the other task keeps its preview";
+  EXPECT_EQ(frames[1], last);
   EXPECT_LE(frames[1], 22) << "at most ten previews a second";
-  EXPECT_TRUE(freedOnUI[0]);
-  EXPECT_TRUE(freedOnUI[1]);
 }
 
 } // namespace
