@@ -101,7 +101,8 @@ TGlobalObject::TGlobalObject()
       appTitle_("Marlo HD Video Converter"), versionText_(FileVersionText()),
       helpUrl_("https://marlo-video-converter.example/help.html"),
       homeUrl_("https://marlo-video-converter.example/"),
-      updateUrl_("https://marlo-video-converter.example/download/marlo-video-converter.tar.gz") {}
+      updateUrl_("https://marlo-video-converter.example/download/marlo-video-converter.tar.gz"),
+      updateInfoUrl_("https://marlo-video-converter.example/update/marlonet.xml") {}
 
 void TGlobalObject::SetSettingsFile(const std::string &v) { setIfLonger(settingsFile_, v, 3); }
 void TGlobalObject::SetProfileFile(const std::string &v) { setIfLonger(profileFile_, v, 3); }
@@ -110,6 +111,7 @@ void TGlobalObject::SetVersionText(const std::string &v) { setIfLonger(versionTe
 void TGlobalObject::SetHelpUrl(const std::string &v) { setIfLonger(helpUrl_, v, 0); }
 void TGlobalObject::SetHomeUrl(const std::string &v) { setIfLonger(homeUrl_, v, 0); }
 void TGlobalObject::SetUpdateUrl(const std::string &v) { setIfLonger(updateUrl_, v, 0); }
+void TGlobalObject::SetUpdateInfoUrl(const std::string &v) { setIfLonger(updateInfoUrl_, v, 0); }
 
 std::string TGlobalObject::RightChars(const std::string &text, int n) {
   if (n <= 0) return {};

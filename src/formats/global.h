@@ -27,6 +27,9 @@ public:
   void SetHomeUrl(const std::string &value);
   const std::string &UpdateUrl() const { return updateUrl_; }
   void SetUpdateUrl(const std::string &value);
+  // Where the update check fetches the file announcing the newest version and the news.
+  const std::string &UpdateInfoUrl() const { return updateInfoUrl_; }
+  void SetUpdateInfoUrl(const std::string &value);
 
   // The last n characters of text (UTF-8 characters, not bytes); all of it when n exceeds
   // its length, nothing when n is 0 or less.
@@ -37,7 +40,7 @@ public:
 
 private:
   std::string settingsFile_, profileFile_, appTitle_, versionText_, helpUrl_, homeUrl_,
-      updateUrl_;
+      updateUrl_, updateInfoUrl_;
 };
 
 // The process's one instance, made on first use.
