@@ -306,7 +306,9 @@ TEST_F(ConverterTest, WorkerRunsAtTheChosenPriority) {
     converter->StartTask(1);
     ASSERT_TRUE(WaitForFinal());
     EXPECT_EQ(policy, c.policy);
-    if (c.policy == SCHED_OTHER) EXPECT_EQ(nice, c.nice);
+    if (c.policy == SCHED_OTHER) {
+      EXPECT_EQ(nice, c.nice);
+    }
     std::lock_guard lock(mutex_);
     terminations_.clear();
   }
