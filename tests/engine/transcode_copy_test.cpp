@@ -45,7 +45,9 @@ TEST(TranscodeCopy, EveryPacketAndTheLengthSurviveAChangeOfContainer) {
       EXPECT_NEAR(a.End - a.FirstPts, b->End - b->FirstPts, 0.05) << "stream " << i;
     }
     // Containers differ by whether the last frame counts; one frame of 10 fps is allowed.
-    if (in.Duration > 0) EXPECT_NEAR(in.Duration, out.Duration, 0.11);
+    if (in.Duration > 0) {
+      EXPECT_NEAR(in.Duration, out.Duration, 0.11);
+    }
   }
 }
 

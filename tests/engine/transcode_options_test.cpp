@@ -89,10 +89,18 @@ TEST(TranscodeOptions, CuttingAndLimitsShortenTheOutput) {
     FileSummary out = Inspect(output);
     const StreamSummary *v = out.First(AVMEDIA_TYPE_VIDEO), *a = out.First(AVMEDIA_TYPE_AUDIO);
     ASSERT_TRUE(v && a);
-    if (c.videoLength >= 0) EXPECT_NEAR(v->End - v->FirstPts, c.videoLength, 0.1);
-    if (c.audioLength >= 0) EXPECT_NEAR(a->End - a->FirstPts, c.audioLength, 0.1);
-    if (c.videoPackets >= 0) EXPECT_EQ(v->Packets, c.videoPackets);
-    if (c.audioPackets >= 0) EXPECT_EQ(a->Packets, c.audioPackets);
+    if (c.videoLength >= 0) {
+      EXPECT_NEAR(v->End - v->FirstPts, c.videoLength, 0.1);
+    }
+    if (c.audioLength >= 0) {
+      EXPECT_NEAR(a->End - a->FirstPts, c.audioLength, 0.1);
+    }
+    if (c.videoPackets >= 0) {
+      EXPECT_EQ(v->Packets, c.videoPackets);
+    }
+    if (c.audioPackets >= 0) {
+      EXPECT_EQ(a->Packets, c.audioPackets);
+    }
     EXPECT_LT(v->FirstPts, 0.1);
   }
 }

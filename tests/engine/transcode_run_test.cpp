@@ -207,7 +207,9 @@ TEST(TranscodeRun, AFullDiskFailsWithTheCauseAndLeavesNoEmptyFile) {
     EXPECT_FALSE(r.Finished);
     EXPECT_NE(r.ErrorMessage.find("File too large"), std::string::npos) << r.ErrorMessage;
     EXPECT_EQ(fs::exists(output), c.fileRemains);
-    if (c.fileRemains) EXPECT_GT(fs::file_size(output), 0u);
+    if (c.fileRemains) {
+      EXPECT_GT(fs::file_size(output), 0u);
+    }
     fs::remove(output);
   }
 }
