@@ -122,6 +122,9 @@ void TfrmMain::buildControls() {
   auto *client = new QWidget(this);
   client->setObjectName("client");
   client->setFixedSize(ClientWidth, ClientHeight);
+  QFont small = client->font();
+  small.setPointSize(8); // the layout's fixed places are made for this size
+  client->setFont(small);
   setCentralWidget(client);
 
   btnAdd = toolButton(client, "btnAdd", "&Add", QStyle::SP_FileDialogNewFolder, 7);

@@ -186,6 +186,7 @@ private:
   int queuedTasks_ = 0;
   int stopDepth_ = 0;
   bool clearPending_ = false;
+  bool batchEnded_ = true; // the final event of the last run has been handled
   bool filling_ = false; // the controls are being filled: their change handlers write nothing
   bool created_ = false;
   bool closed_ = false;

@@ -14,6 +14,7 @@
 #include "formats/output_name.h"
 #include "formats/profile.h"
 #include "formats/settings.h"
+#include "media/synccall.h"
 #include "render/renderer.h"
 #include "ui/frm_main.h"
 #include "ui/frm_progress.h"
@@ -133,8 +134,11 @@ void TfrmMain::btnStartClick() {
   ccavc_->OnPreviewBitmap = [this](TCustomMediaConverter *s, const TPreviewInfo &p) {
     CCAVCPreviewBitmap(s, p);
   };
+  batchEnded_ = false;
   ccavc_->StartTask(1);
   if (!progress_->RunEnded()) progress_->exec();
+  // A window closed by the user stops the run; its final event may still be on its way.
+  WaitPumping([this] { return batchEnded_ || !ccavc_->OnTerminate; });
 }
 
 void TfrmMain::CCAVCProgress(TCustomMediaConverter *, PProgressInfo AProgressInfo) {
@@ -171,6 +175,7 @@ void TfrmMain::CCAVCTerminate(TCustomMediaConverter *, const TTerminateInfo &ATe
 }
 
 void TfrmMain::finishBatch() {
+  batchEnded_ = true;
   btnAdd->setEnabled(true);
   btnRemove->setEnabled(true);
   btnClear->setEnabled(true);

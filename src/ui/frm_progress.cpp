@@ -51,6 +51,9 @@ TfrmProgress::TfrmProgress(QWidget *parent, TProgressHost host)
   setWindowTitle("Progress");
   setModal(true);
   setFixedSize(450, 490);
+  QFont small = font();
+  small.setPointSize(8);
+  setFont(small);
 
   imgPreview = new QLabel(this);
   imgPreview->setObjectName("imgPreview");
@@ -65,8 +68,8 @@ TfrmProgress::TfrmProgress(QWidget *parent, TProgressHost host)
   lblSize = value(this, "lblSize", 120, 254, 100);
   caption(this, "Progress:", 240, 254, 70);
   lblProgress = value(this, "lblProgress", 310, 254, 110);
-  caption(this, "File:", 30, 276, 90);
-  lblOutput = value(this, "lblOutput", 120, 276, 300);
+  caption(this, "File:", 30, 276, 40);
+  lblOutput = value(this, "lblOutput", 70, 276, 350);
 
   progbarFile = new QProgressBar(this);
   progbarFile->setObjectName("progbarFile");
