@@ -46,3 +46,18 @@ TEST(PlayerDisplay, AspectRulesPlaceAndCentreThePicture) {
     }
   }
 }
+
+TEST(PlayerDisplay, ThePictureFollowsTheHostPanelsSize) {
+  Harness h;
+  ASSERT_TRUE(h.player.Open(fixtures::Path("av.mp4"), &h.host, true));
+  ASSERT_TRUE(Harness::WaitFor([&] { return h.player.State() == psPause; }));
+  h.host.resize(400, 150);
+  ASSERT_TRUE(Harness::WaitFor([&] { return h.player.ScreenWidth() == 400; }, 3000));
+  Harness::Pump(200);
+  EXPECT_EQ(h.player.ScreenHeight(), 150);
+  // 4:3 at the full height of 150 is 200 wide, centred in 400.
+  const QImage shot = h.host.grab().toImage();
+  EXPECT_TRUE(isBlack(shot.pixel(97, 20)));
+  EXPECT_TRUE(isWhite(shot.pixel(103, 20)));
+  EXPECT_TRUE(isBlack(shot.pixel(303, 20))); // the black bar on the right, then black
+}

@@ -3,6 +3,7 @@
 #include <QImage>
 #include <algorithm>
 #include <cstdlib>
+#include <thread>
 
 #include "player_support.h"
 
@@ -111,6 +112,38 @@ TEST(Player, SeekingPastTheEndLandsAtTheDuration) {
   h.player.Seek(0, true, 60 * kDuration);
   ASSERT_TRUE(Harness::WaitFor([&] { return h.lastPosition == h.events.front().value; }, 5000))
       << "last position " << h.lastPosition;
+}
+
+TEST(Player, SeekRelativeMovesFromTheClock) {
+  Harness h;
+  ASSERT_TRUE(h.player.Open(fixtures::Path("av.mp4"), &h.host));
+  ASSERT_TRUE(Harness::WaitFor([&] { return h.player.Position() >= 200000; }));
+  // Forward: only key frames past where playback was count, here the one at 1 s.
+  h.player.SeekRelative(0, true, 0.7);
+  ASSERT_TRUE(Harness::WaitFor([&] { return h.player.Position() >= 1000000; }, 3000))
+      << h.player.Position();
+  const int64_t after = h.player.Position();
+  EXPECT_LT(after, 1300000);
+  // Back: only key frames before where playback was count, here the first one.
+  h.player.SeekRelative(0, true, -0.9);
+  ASSERT_TRUE(Harness::WaitFor([&] { return h.player.Position() < after - 700000; }, 3000))
+      << h.player.Position();
+}
+
+TEST(Player, PositionsQueuedWhileTheUIThreadIsBusyCollapseToTheNewest) {
+  Harness h;
+  ASSERT_TRUE(h.player.Open(fixtures::Path("av.mp4"), &h.host));
+  ASSERT_TRUE(Harness::WaitFor([&] { return h.lastPosition > 100000; }));
+  const size_t before = h.events.size();
+  std::this_thread::sleep_for(std::chrono::milliseconds(600)); // no events served
+  Harness::Pump(30);
+  int delivered = 0;
+  for (size_t i = before; i < h.events.size(); ++i)
+    delivered += h.events[i].kind == Recorded::Position;
+  // Fifteen pictures' worth of positions reach the handler as a handful, the newest last.
+  EXPECT_GE(delivered, 1);
+  EXPECT_LE(delivered, 4);
+  EXPECT_LE(std::llabs(h.lastPosition - h.player.Position()), 60000);
 }
 
 TEST(Player, TheEndOfAFileIsReportedOnceAfterTheLastPicture) {
