@@ -103,6 +103,8 @@ void PassLogSetup(TTranscodeState &s, TOutputStream &ost) {
   }
 }
 
+void OpenDecoder(TTranscodeState &s, TInputStream &ist);
+
 void OpenEncoder(TTranscodeState &s, TOutputStream &ost) {
   TCustomFFmpeg &e = s.Engine;
   const TInputStream &ist = s.Ist[ost.Source];
@@ -116,6 +118,18 @@ void OpenEncoder(TTranscodeState &s, TOutputStream &ost) {
     Fail(msg);
   }
   ost.Encoder = codec;
+  if (ost.Type == AVMEDIA_TYPE_SUBTITLE) {
+    // Text subtitle encoders write the style header the decoder makes: open the
+    // decoder first and hand it over.
+    TInputStream &src = s.Ist[ost.Source];
+    if (!src.DecoderOpen) OpenDecoder(s, src);
+    if (src.Dec->subtitle_header_size && !enc->subtitle_header) {
+      enc->subtitle_header = static_cast<uint8_t *>(ff.av_mallocz(src.Dec->subtitle_header_size + 1));
+      if (!enc->subtitle_header) Fail("av_mallocz fail");
+      memcpy(enc->subtitle_header, src.Dec->subtitle_header, src.Dec->subtitle_header_size);
+      enc->subtitle_header_size = src.Dec->subtitle_header_size;
+    }
+  }
   AVDictionary *opts = e.Options().Generic.PrivateOptionsCopy(ost.Type);
   std::unique_ptr<AVDictionary *, void (*)(AVDictionary **)> optsOwner(&opts,
                                                                         [](AVDictionary **d) { ff.av_dict_free(d); });
@@ -326,7 +340,7 @@ void TranscodeSetup(TTranscodeState &s) {
   for (auto &ost : s.Ost)
     if (ost.EncodingNeeded) OpenEncoder(s, ost);
   for (auto &ist : s.Ist)
-    if (ist.DecodingNeeded) OpenDecoder(s, ist);
+    if (ist.DecodingNeeded && !ist.DecoderOpen) OpenDecoder(s, ist);
 
   // Bitstream filters work on the final stream parameters.
   for (auto &ost : s.Ost) {

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <fstream>
 
 using namespace ts;
 
@@ -79,5 +80,37 @@ TEST(TranscodeCopy, TheUsualEncodersMakePlayableFiles) {
     EXPECT_EQ(v->Packets, 50); // 2 s at 25 fps, none dropped or doubled
     EXPECT_NEAR(v->End, 2.0, 0.08);
     EXPECT_NEAR(a->End, 2.0, 0.1);
+  }
+}
+
+TEST(TranscodeCopy, SubtitlesAreCopiedOrEncoded) {
+  std::string dir = TempDir();
+  std::string srt = dir + "/lines.srt";
+  {
+    std::ofstream f(srt);
+    f << "1\n00:00:00,500 --> 00:00:01,500\nFirst line\n\n"
+         "2\n00:00:02,000 --> 00:00:03,000\nSecond line\n\n"
+         "3\n00:00:04,000 --> 00:00:04,750\nThird line\n\n";
+  }
+  struct Case {
+    const char *target;
+    OptionList options;
+    AVCodecID codec;
+  } cases[] = {
+      {"copied.mkv", {{"scodec", "copy"}}, AV_CODEC_ID_SUBRIP},
+      {"encoded.mkv", {}, AV_CODEC_ID_ASS}, // the container's own subtitle encoder
+      {"encoded.srt", {{"scodec", "subrip"}}, AV_CODEC_ID_SUBRIP},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.target);
+    TRunResult r = Convert(srt, {}, dir + "/" + c.target, c.options);
+    ASSERT_FALSE(r.Failed) << r.ErrorMessage;
+    FileSummary out = Inspect(dir + "/" + c.target);
+    const StreamSummary *s = out.First(AVMEDIA_TYPE_SUBTITLE);
+    ASSERT_TRUE(s);
+    EXPECT_EQ(s->Codec, c.codec);
+    EXPECT_EQ(s->Packets, 3);
+    EXPECT_NEAR(s->FirstPts, 0.5, 0.01);
+    EXPECT_NEAR(s->End, 4.75, 0.01);
   }
 }
