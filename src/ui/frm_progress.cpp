@@ -20,12 +20,13 @@
 QRect FitRect(int width, int height, int boxWidth, int boxHeight) {
   if (width <= 0 || height <= 0) return {};
   const double rw = double(boxWidth) / width, rh = double(boxHeight) / height;
+  // Halves go to the even neighbour, as the fitting rule rounds.
   if (rw <= rh) {
-    const int h = int(std::lround(height * rw));
-    return {0, int(std::lround((boxHeight - h) / 2.0)), boxWidth, h};
+    const int h = int(std::nearbyint(height * rw));
+    return {0, int(std::nearbyint((boxHeight - h) / 2.0)), boxWidth, h};
   }
-  const int w = int(std::lround(width * rh));
-  return {int(std::lround((boxWidth - w) / 2.0)), 0, w, boxHeight};
+  const int w = int(std::nearbyint(width * rh));
+  return {int(std::nearbyint((boxWidth - w) / 2.0)), 0, w, boxHeight};
 }
 
 namespace {
