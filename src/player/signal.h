@@ -1,4 +1,5 @@
-// A manual-reset signal: set, clear and a timed wait. Nothing more.
+// A manual-reset signal the player's threads wait on: set, clear and a timed wait.
+// It carries no data and knows nothing of who waits.
 #pragma once
 
 #include <chrono>
