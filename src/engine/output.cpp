@@ -280,9 +280,6 @@ int TCustomFFmpeg::OpenOutput(const std::string &fileName, bool join) {
   bool appended = false;
   AVFormatContext *oc = nullptr;
   try {
-    oc = ff.avformat_alloc_context();
-    if (!oc) Fail("avformat_alloc_context failed");
-    std::unique_ptr<AVFormatContext, FormatFree> owner(oc);
     const AVOutputFormat *fmt = nullptr;
     const std::string libName = ToLibraryFileName(fileName);
     if (!o.FileFormat.empty()) {
@@ -297,7 +294,12 @@ int TCustomFFmpeg::OpenOutput(const std::string &fileName, bool join) {
       fmt = ff.av_guess_format(nullptr, fileName.c_str(), nullptr);
       if (!fmt) Fail(Format("Unable to find a suitable output format for '%s'", fileName.c_str()));
     }
-    oc->oformat = fmt;
+    // Made for the format, so that the muxer's own settings (loop count, preload) exist
+    // before the header is written.
+    if (ff.avformat_alloc_output_context2(&oc, fmt, nullptr, nullptr) < 0 || !oc)
+      Fail("avformat_alloc_context failed");
+    std::unique_ptr<AVFormatContext, FormatFree> owner(oc);
+    ff.av_freep(&oc->url);
     oc->url = ff.av_strdup(libName.substr(0, 1023).c_str());
 
     bool useVideo = o.VideoStreamCopy || fmt->video_codec != AV_CODEC_ID_NONE || !o.VideoCodecName.empty();
@@ -368,6 +370,9 @@ int TCustomFFmpeg::OpenOutput(const std::string &fileName, bool join) {
       if (err < 0) Fail(FileErrorText(fileName, err));
     }
     oc->max_delay = int(o.MuxMaxDelay * AV_TIME_BASE);
+    // The initial delay is a setting of the muxers that use it (program streams); the
+    // others have no such option and are left alone.
+    if (oc->priv_data) ff.av_opt_set_int(oc->priv_data, "preload", int64_t(o.MuxPreload * AV_TIME_BASE), 0);
     if (o.LoopOutput >= 0 && oc->priv_data)
       ff.av_opt_set_int(oc->priv_data, "loop", o.LoopOutput, 0);
     oc->flags |= AVFMT_FLAG_NONBLOCK;

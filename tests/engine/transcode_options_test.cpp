@@ -249,3 +249,16 @@ TEST(TranscodeOptions, ChaptersFollowTheCutWindow) {
     }
   }
 }
+
+TEST(TranscodeOptions, MuxPreloadDelaysAProgramStream) {
+  std::string dir = TempDir();
+  auto firstPts = [&](const char *preload) {
+    OptionList opts = {{"vcodec", "mpeg2video"}, {"acodec", "mp2"}};
+    if (preload) opts.push_back({"muxpreload", preload});
+    TRunResult r = Convert(fixtures::Path("av.mkv"), {}, dir + "/out.mpg", opts);
+    EXPECT_FALSE(r.Failed) << r.ErrorMessage;
+    return Inspect(dir + "/out.mpg").First(AVMEDIA_TYPE_VIDEO)->FirstPts;
+  };
+  double standard = firstPts(nullptr), later = firstPts("1.5");
+  EXPECT_NEAR(later - standard, 1.0, 0.05);
+}
