@@ -100,6 +100,7 @@ TfrmMain::TfrmMain(TOptions options) : options_(options) {
   mainWindow = this;
   setObjectName("frmMain");
   ccavc_ = std::make_unique<TMediaConverter>();
+  News = BuiltInNews(); // until an update check brings its own
   buildControls();
   buildMenus();
   connectControls();
@@ -205,30 +206,30 @@ void TfrmMain::buildControls() {
   grpbxVideo = new QGroupBox("Video Options", client);
   grpbxVideo->setObjectName("grpbxVideo");
   grpbxVideo->setGeometry(7, 329, 374, 102);
-  label(grpbxVideo, "Frame Size:", 8, 20, 92);
-  cmbVideoSize = combo(grpbxVideo, "cmbVideoSize", true, 100, 20, 84);
-  label(grpbxVideo, "Encoder:", 192, 20, 84);
-  cmbVideoEncoder = combo(grpbxVideo, "cmbVideoEncoder", false, 278, 20, 88);
-  label(grpbxVideo, "BitRate (Kbps):", 8, 46, 92);
-  cmbVideoBitRate = combo(grpbxVideo, "cmbVideoBitRate", true, 100, 46, 84);
-  label(grpbxVideo, "FrameRate (Fps):", 192, 46, 84);
-  cmbFrameRate = combo(grpbxVideo, "cmbFrameRate", false, 278, 46, 88);
-  label(grpbxVideo, "Zoom:", 8, 72, 92);
-  cmbZoom = combo(grpbxVideo, "cmbZoom", false, 100, 72, 110);
+  label(grpbxVideo, "Frame Size:", 8, 20, 90);
+  cmbVideoSize = combo(grpbxVideo, "cmbVideoSize", true, 98, 20, 82);
+  label(grpbxVideo, "Encoder:", 188, 20, 98);
+  cmbVideoEncoder = combo(grpbxVideo, "cmbVideoEncoder", false, 286, 20, 80);
+  label(grpbxVideo, "BitRate (Kbps):", 8, 46, 90);
+  cmbVideoBitRate = combo(grpbxVideo, "cmbVideoBitRate", true, 98, 46, 82);
+  label(grpbxVideo, "FrameRate (Fps):", 188, 46, 98);
+  cmbFrameRate = combo(grpbxVideo, "cmbFrameRate", false, 286, 46, 80);
+  label(grpbxVideo, "Zoom:", 8, 72, 90);
+  cmbZoom = combo(grpbxVideo, "cmbZoom", false, 98, 72, 110);
 
   grpbxAudio = new QGroupBox("Audio Options", client);
   grpbxAudio->setObjectName("grpbxAudio");
   grpbxAudio->setGeometry(387, 329, 374, 102);
-  label(grpbxAudio, "SampleRate (Hz):", 8, 20, 92);
-  cmbSamplerate = combo(grpbxAudio, "cmbSamplerate", true, 100, 20, 84);
-  label(grpbxAudio, "Encoder:", 192, 20, 84);
-  cmbAudioEncoder = combo(grpbxAudio, "cmbAudioEncoder", false, 278, 20, 88);
-  label(grpbxAudio, "BitRate (Kbps):", 8, 46, 92);
-  cmbAudioBitRate = combo(grpbxAudio, "cmbAudioBitRate", true, 100, 46, 84);
-  label(grpbxAudio, "Channel:", 192, 46, 84);
-  cmbChannel = combo(grpbxAudio, "cmbChannel", false, 278, 46, 88);
-  label(grpbxAudio, "Volume:", 8, 72, 92);
-  cmbVolume = combo(grpbxAudio, "cmbVolume", false, 100, 72, 84);
+  label(grpbxAudio, "SampleRate (Hz):", 8, 20, 96);
+  cmbSamplerate = combo(grpbxAudio, "cmbSamplerate", true, 104, 20, 76);
+  label(grpbxAudio, "Encoder:", 188, 20, 54);
+  cmbAudioEncoder = combo(grpbxAudio, "cmbAudioEncoder", false, 242, 20, 126);
+  label(grpbxAudio, "BitRate (Kbps):", 8, 46, 96);
+  cmbAudioBitRate = combo(grpbxAudio, "cmbAudioBitRate", true, 104, 46, 76);
+  label(grpbxAudio, "Channel:", 188, 46, 54);
+  cmbChannel = combo(grpbxAudio, "cmbChannel", false, 242, 46, 126);
+  label(grpbxAudio, "Volume:", 8, 72, 96);
+  cmbVolume = combo(grpbxAudio, "cmbVolume", false, 104, 72, 76);
 
   grpOutput = new QGroupBox(client);
   grpOutput->setObjectName("grpOutput");

@@ -36,6 +36,15 @@ int main(int argc, char **argv) {
   main.grab().save(out + "/picker.png");
   main.HidePicker();
 
+  // A real run when files were given: the progress window as it shows a conversion.
+  if (!files.isEmpty()) {
+    QTimer::singleShot(1500, &main, [&] {
+      if (main.frmProgress()) main.frmProgress()->grab().save(out + "/progress-run.png");
+    });
+    main.btnStartClick();
+    main.grab().save(out + "/main-after-run.png");
+  }
+
   TProgressHost host;
   QImage preview(320, 240, QImage::Format_RGB888);
   preview.fill(QColor(200, 80, 40));
