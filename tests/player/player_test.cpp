@@ -272,3 +272,31 @@ TEST(Player, OpeningAndClosingFiftyTimes) {
   }
   EXPECT_EQ(h.CountState(psStop), 50);
 }
+
+TEST(Player, DisablingStreamsAndTheDisplay) {
+  struct Case {
+    const char *name;
+    bool noAudio, noVideo, noDisplay;
+    int frameWidth;    // as OnFileOpen reports it
+    bool panelWidget;  // the player put a display over the panel
+  };
+  const Case cases[] = {
+      {"sound off: pictures only", true, false, false, 320, true},
+      {"pictures off: the sound with its waveform", false, true, false, -1, true},
+      {"no display: sound alone, nothing over the panel", false, false, true, -1, false},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    Harness h;
+    h.player.SetDisableAudio(c.noAudio);
+    h.player.SetDisableVideo(c.noVideo);
+    h.player.SetDisableDisplay(c.noDisplay);
+    ASSERT_TRUE(h.player.Open(fixtures::Path("av.mp4"), &h.host)) << h.player.LastErrMsg();
+    EXPECT_EQ(h.frameWidth, c.frameWidth);
+    ASSERT_TRUE(Harness::WaitFor([&] { return h.lastPosition > 300000; }));
+    EXPECT_EQ(!h.host.findChildren<QWidget *>().isEmpty(), c.panelWidget);
+    if (c.noDisplay) EXPECT_TRUE(h.player.DisableVideo());
+    h.player.Close(true);
+    EXPECT_TRUE(h.host.findChildren<QWidget *>().isEmpty()) << "the display outlived the file";
+  }
+}
