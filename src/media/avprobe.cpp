@@ -170,8 +170,14 @@ std::string codecLine(const AVStream *st) {
 
 TCustomAVProbe::TCustomAVProbe() { UpdateInfo(); }
 
-TCustomAVProbe::~TCustomAVProbe() {
-  if (context_ && ownsContext_) CloseLibraryInput(&context_);
+TCustomAVProbe::~TCustomAVProbe() { releaseContext(); }
+
+// Frees an owned context. Once the format library has been unloaded there is nothing
+// left to free it with; the probe then only forgets it rather than call into nothing.
+void TCustomAVProbe::releaseContext() {
+  if (context_ && ownsContext_ && FFLoader().IsLoaded(libAVFormat)) CloseLibraryInput(&context_);
+  context_ = nullptr;
+  ownsContext_ = false;
 }
 
 void TCustomAVProbe::CheckLibsLoaded() const {
@@ -249,11 +255,7 @@ void TCustomAVProbe::AttachFormatContext(AVFormatContext *context) {
 
 void TCustomAVProbe::CloseFile() {
   forcedFormatName_.clear();
-  if (context_) {
-    if (ownsContext_) CloseLibraryInput(&context_);
-    context_ = nullptr;
-    ownsContext_ = false;
-  }
+  releaseContext();
   UpdateInfo();
 }
 

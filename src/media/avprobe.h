@@ -116,6 +116,7 @@ protected:
   void SetError(int libLevel, const std::string &text);
 
 private:
+  void releaseContext();
   bool requireContext();
   bool checkStreamIndex(int streamIndex);
   int resolveStream(int streamIndex, int mediaType);
