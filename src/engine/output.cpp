@@ -372,9 +372,10 @@ int TCustomFFmpeg::OpenOutput(const std::string &fileName, bool join) {
     oc->max_delay = int(o.MuxMaxDelay * AV_TIME_BASE);
     // The initial delay is a setting of the muxers that use it (program streams); the
     // others have no such option and are left alone.
-    if (oc->priv_data) ff.av_opt_set_int(oc->priv_data, "preload", int64_t(o.MuxPreload * AV_TIME_BASE), 0);
-    if (o.LoopOutput >= 0 && oc->priv_data)
-      ff.av_opt_set_int(oc->priv_data, "loop", o.LoopOutput, 0);
+    // Only muxers with an option table have settings; others' private data is opaque.
+    const bool hasSettings = oc->priv_data && fmt->priv_class;
+    if (hasSettings) ff.av_opt_set_int(oc->priv_data, "preload", int64_t(o.MuxPreload * AV_TIME_BASE), 0);
+    if (o.LoopOutput >= 0 && hasSettings) ff.av_opt_set_int(oc->priv_data, "loop", o.LoopOutput, 0);
     oc->flags |= AVFMT_FLAG_NONBLOCK;
     CopySetGenericOptions(o.Generic, o.Generic.Format(), oc, AV_OPT_FLAG_ENCODING_PARAM);
     o.StreamIdMap.fill(0);
