@@ -439,11 +439,25 @@ private slots:
     closeWindow(frm);
   }
 
+  void startWithoutCheckedRowsWarns_data() {
+    QTest::addColumn<int>("setting");
+    QTest::addColumn<int>("priority");
+    QTest::newRow("0 idle") << 0 << int(tpIdle);
+    QTest::newRow("1 normal") << 1 << int(tpNormal);
+    QTest::newRow("2 lower") << 2 << int(tpLower);
+    QTest::newRow("3 lowest") << 3 << int(tpLowest);
+    QTest::newRow("other values keep it") << 7 << int(tpHighest);
+  }
+
   void startWithoutCheckedRowsWarns() {
+    QFETCH(int, setting);
+    QFETCH(int, priority);
     Scratch scratch;
     ServicesScope services;
     baseSettings(scratch);
+    TIniFile(scratch.Settings()).WriteInteger(SettingsSection, "Priority", setting);
     auto frm = openWindow();
+    frm->CCAVC().ThreadPriority = tpHighest;
     services->OpenFiles = {QString::fromStdString(fixtures::Path("av.avi"))};
     frm->btnAddClick();
     frm->CheckAll(0);
@@ -451,6 +465,42 @@ private slots:
     QCOMPARE(services->Texts(), QStringList{"Please select a file by clicking the check box!"});
     QCOMPARE(services->Messages[0].Caption, QString("Warning"));
     QVERIFY(!frm->frmProgress());
+    QCOMPARE(int(frm->CCAVC().ThreadPriority), priority);
+    closeWindow(frm);
+  }
+
+  void theFolderOpensBeforeTheShutdownAfterTheLastFile() {
+    Scratch scratch;
+    ServicesScope services;
+    baseSettings(scratch);
+    auto frm = openWindow();
+    services->OpenFiles = {QString::fromStdString(fixtures::Path("av.avi")),
+                           QString::fromStdString(fixtures::Path("av.mp4"))};
+    frm->btnAddClick();
+    startWith(*frm, [&] { frm->frmProgress()->ckShutDown->setChecked(true); });
+    QCOMPARE(services->Calls, QStringList({"open " + QString::fromStdString(scratch.File("out")),
+                                           "power off"}));
+    // The choice is kept for the next run; the folder box is checked again at every showing.
+    frm->frmProgress()->ckShutDown->setChecked(false);
+    closeWindow(frm);
+  }
+
+  void choosingH264CopiesTheProfileExtras() {
+    Scratch scratch;
+    ServicesScope services;
+    baseSettings(scratch);
+    auto frm = openWindow();
+    frm->ChooseFormat(pickerRowOf(*frm, 1)); // "iPod Video H.264"
+    frm->cmbVideoEncoder->setCurrentIndex(-1);
+    frm->cmbVideoEncoder->setCurrentIndex(frm->cmbVideoEncoder->findText("H264"));
+    const std::pair<const char *, const char *> copied[] = {{"paraVideoEncoder", "libx264"},
+                                                            {"paraLevel", "13"},
+                                                            {"paraMaxBitrate", "768"},
+                                                            {"paraBufferSize", "1000"},
+                                                            {"paraCoder", "0"},
+                                                            {"paraGop", "<none>"},
+                                                            {"paraBitExact", "<none>"}};
+    for (const auto &[key, value] : copied) QCOMPARE(pick(scratch, 1, key), std::string(value));
     closeWindow(frm);
   }
 

@@ -34,6 +34,7 @@ public:
   QStringList OpenedFolders, OpenedUrls;
   int Beeps = 0;
   int PowerOffs = 0;
+  QStringList Calls; // folder openings and power-off requests in the order they came
 
   QStringList GetOpenFileNames(QWidget *, const QString &, const QString &filter) override {
     OpenFilter = filter;
@@ -52,10 +53,14 @@ public:
     return answer;
   }
   void OpenUrl(const QString &url) override { OpenedUrls << url; }
-  void OpenFolder(const QString &folder) override { OpenedFolders << folder; }
+  void OpenFolder(const QString &folder) override {
+    OpenedFolders << folder;
+    Calls << "open " + folder;
+  }
   void Beep() override { ++Beeps; }
   bool PowerOff(QString &) override {
     ++PowerOffs;
+    Calls << "power off";
     return true;
   }
   QStringList Texts() const {
