@@ -399,9 +399,13 @@ void TFFmpeg::TerminateUnstarted(bool wait) {
 TCustomMediaConverter::TCustomMediaConverter() : probe_(std::make_unique<TAVProbe>()) {}
 
 TCustomMediaConverter::~TCustomMediaConverter() {
+  Shutdown();
+  tasks_.clear();
+}
+
+void TCustomMediaConverter::Shutdown() {
   Stop(true);
   reapHandlerThreads(true);
-  tasks_.clear();
 }
 
 const std::string &TCustomMediaConverter::Version() const {

@@ -180,6 +180,10 @@ public:
   bool AllTerminated() const;
 
 protected:
+  // Stops every task and waits for it and for every termination handler. A derived
+  // class's destructor calls it first: workers call the virtual slots below until then.
+  void Shutdown();
+
   // The engine's slots, in the order the engine knows them.
   virtual void DoCustomHook(TFFmpeg &task, THookInfo &info);
   virtual void DoPreviewBitmap(TFFmpeg &task, const TPreviewInfo &info);
@@ -228,4 +232,7 @@ private:
   void reapHandlerThreads(bool all);
 };
 
-class TMediaConverter : public TCustomMediaConverter {};
+class TMediaConverter : public TCustomMediaConverter {
+public:
+  ~TMediaConverter() override { Shutdown(); }
+};

@@ -345,8 +345,8 @@ TEST_F(ConverterTest, PreviewWindowPerRunningTask) {
     windows.push_back(w.get());
     return w;
   };
-  AddSlow("p0.mkv");
-  AddSlow("p1.mkv");
+  AddSlow("p0.mkv", 3.0);
+  AddSlow("p1.mkv", 3.0);
   converter->StartTask(2);
   WaitPumping([] { return false; }, 300ms);
   converter->SetPreview(true);
@@ -367,7 +367,7 @@ TEST_F(ConverterTest, PreviewWindowPerRunningTask) {
   PreviewerFactory() = nullptr;
   EXPECT_EQ(windows.size(), 2u);
   EXPECT_EQ(frames[1], last);
-  EXPECT_LE(frames[1], 22) << "at most ten previews a second";
+  EXPECT_LE(frames[1], 32) << "at most ten previews a second";
 }
 
 } // namespace
