@@ -5,7 +5,9 @@
 void TPlayerEventRing::Add(const PlayerEvent &e) {
   {
     std::lock_guard<std::mutex> guard(lock_);
-    if (write_ != read_ && ring_[write_].Kind == e.Kind) {
+    const PlayerEvent &newest = ring_[write_];
+    const bool fileEnded = newest.Kind == pekState && newest.State == psStop;
+    if (write_ != read_ && newest.Kind == e.Kind && !fileEnded) {
       ring_[write_] = e; // a burst of one kind is only worth its newest entry
     } else {
       write_ = (write_ + 1) % kSize;
@@ -32,4 +34,9 @@ void TPlayerEventRing::WaitNotEmpty(std::chrono::milliseconds timeout) {
 void TPlayerEventRing::Clear() {
   std::lock_guard<std::mutex> guard(lock_);
   write_ = read_ = 0;
+}
+
+bool TPlayerEventRing::Empty() {
+  std::lock_guard<std::mutex> guard(lock_);
+  return write_ == read_;
 }

@@ -9,6 +9,7 @@
 
 #include "player/player_types.h"
 
+// pekStop ends the event thread.
 enum TPlayerEventKind { pekPosition = 1, pekState = 2, pekStop = 3 };
 
 struct PlayerEvent {
@@ -21,13 +22,15 @@ class TPlayerEventRing {
 public:
   static constexpr int kSize = 10;
 
-  // A run of entries of one kind collapses to the newest; a full ring loses its oldest.
+  // A run of entries of one kind collapses to the newest, except over psStop, which
+  // closes one file's events; a full ring loses its oldest.
   void Add(const PlayerEvent &e);
   // False when the ring is empty.
   bool Take(PlayerEvent &e);
   // Waits until an entry is waiting or the time has passed.
   void WaitNotEmpty(std::chrono::milliseconds timeout);
   void Clear();
+  bool Empty();
 
 private:
   std::mutex lock_;

@@ -40,6 +40,11 @@ TCustomPlayer::~TCustomPlayer() {
   OnState = nullptr;
   OnPosition = nullptr;
   Close(true);
+  if (eventThread_.joinable()) {
+    ring_.Add({pekStop, psStop, 0});
+    WaitPumping([&] { return eventThreadDone_.load(); });
+    eventThread_.join();
+  }
 }
 
 bool TCustomPlayer::LoadAVLib(const std::string &folder) {
@@ -117,7 +122,6 @@ bool TCustomPlayer::Open(const std::string &fileName, QWidget *screenHandle, boo
     lastReported_ = -1;
   }
   position_ = -1;
-  ring_.Clear();
   if (!OpenPlayback(*this, fileName, startPaused)) {
     shutDisplay();
     return false;
@@ -139,9 +143,13 @@ bool TCustomPlayer::Open(const std::string &fileName, QWidget *screenHandle, boo
   }
 
   PlayThreadDoneSignal.Clear();
-  eventThreadDone_ = false;
   playThreadDone_ = false;
-  eventThread_ = std::thread([this] { eventThread(); });
+  // One event thread serves every file the player opens, so that the events of one file
+  // never overtake those of the one before.
+  if (!eventThread_.joinable()) {
+    eventThreadDone_ = false;
+    eventThread_ = std::thread([this] { eventThread(); });
+  }
   playThread_ = std::thread([this] { playThread(); });
   return true;
 }
@@ -207,10 +215,14 @@ void TCustomPlayer::closeWaiting() {
 }
 
 void TCustomPlayer::waitForThreads() {
-  // Both end on their own once the file is closed; their last calls may need this thread.
-  WaitPumping([&] { return playThreadDone_.load() && eventThreadDone_.load(); });
+  // The play thread ends on its own once the file is closed; its last calls may need
+  // this thread.
+  WaitPumping([&] { return playThreadDone_.load(); });
   if (playThread_.joinable()) playThread_.join();
-  if (eventThread_.joinable()) eventThread_.join();
+  // The closing events reach their handlers before Close returns, unless Close was
+  // called from a handler: the event thread is then waiting for this very call.
+  if (!inHandler_ && eventThread_.joinable())
+    WaitPumping([&] { return eventsIdle_.load() && ring_.Empty(); });
 }
 
 void TCustomPlayer::shutDisplay() {
@@ -342,10 +354,7 @@ void TCustomPlayer::RunHook(AVFrame *picture, int64_t pts) {
 
 void TCustomPlayer::SetState(TPlayState s) {
   state_ = s;
-  if (OnState)
-    ring_.Add({pekState, s, 0});
-  else if (s == psStop)
-    ring_.Add({pekStop, s, 0});
+  if (OnState) ring_.Add({pekState, s, 0});
 }
 
 void TCustomPlayer::ReportPosition(int64_t pts, bool exact) {
@@ -361,7 +370,17 @@ void TCustomPlayer::ReportPosition(int64_t pts, bool exact) {
 }
 
 void TCustomPlayer::eventThread() {
-  auto deliver = [&](const std::function<void()> &call) {
+  auto deliver = [&](const std::function<void()> &handler) {
+    auto call = [&] {
+      inHandler_ = true;
+      try {
+        handler();
+      } catch (...) {
+        inHandler_ = false;
+        throw;
+      }
+      inHandler_ = false;
+    };
     try {
       if (triggerInMain_)
         SyncCall(call);
@@ -372,19 +391,23 @@ void TCustomPlayer::eventThread() {
     }
   };
   for (;;) {
+    // Marked busy before taking, so that an empty ring and an idle thread together
+    // mean every entry has reached its handler.
+    eventsIdle_ = false;
     PlayerEvent e;
     if (!ring_.Take(e)) {
+      eventsIdle_ = true;
       ring_.WaitNotEmpty(100ms);
       continue;
     }
     if (e.Kind == pekStop) break;
     if (e.Kind == pekPosition) {
       if (OnPosition) deliver([&] { OnPosition(this, e.Time); });
-    } else {
-      if (OnState) deliver([&] { OnState(this, e.State); });
-      if (e.State == psStop) break;
+    } else if (OnState) {
+      deliver([&] { OnState(this, e.State); });
     }
   }
+  eventsIdle_ = true;
   eventThreadDone_ = true;
 }
 

@@ -151,7 +151,8 @@ private:
   TPlayerEventRing ring_;
   std::thread eventThread_, playThread_;
   std::atomic<bool> eventThreadDone_{true}, playThreadDone_{true};
-  std::atomic<bool> terminateEvents_{false};
+  std::atomic<bool> eventsIdle_{true};
+  std::atomic<bool> inHandler_{false}; // an event handler is running
 
   std::atomic<TPlaybackState *> playback_{nullptr};
   std::unique_ptr<TDisplay> display_;

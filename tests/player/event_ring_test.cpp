@@ -36,6 +36,9 @@ TEST(EventRing, CollapsesRunsAndLosesTheOldestWhenFull) {
        {pos(1), state(psPause), pos(2)},
        {pos(1), state(psPause), pos(2)}},
       {"a full ring loses its oldest", alternating, lastNine},
+      {"the stop of one file is not lost to the start of the next",
+       {state(psEnd), state(psStop), state(psPlay), state(psPause)},
+       {state(psStop), state(psPause)}},
   };
   for (const RingCase &c : cases) {
     SCOPED_TRACE(c.name);

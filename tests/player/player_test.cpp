@@ -300,3 +300,24 @@ TEST(Player, DisablingStreamsAndTheDisplay) {
     EXPECT_TRUE(h.host.findChildren<QWidget *>().isEmpty()) << "the display outlived the file";
   }
 }
+
+TEST(Player, AHandlerMayOpenTheNextFileOrClose) {
+  Harness h;
+  bool reopened = false, closed = false;
+  h.player.OnPosition = [&](TCustomPlayer *p, int64_t pts) {
+    h.lastPosition = pts;
+    if (!reopened && pts > 200000) {
+      reopened = true;
+      EXPECT_TRUE(p->Open(fixtures::Path("av.mkv"), &h.host)) << p->LastErrMsg();
+    } else if (reopened && !closed && p->Position() > 200000) {
+      closed = true;
+      p->Close(true);
+    }
+  };
+  ASSERT_TRUE(h.player.Open(fixtures::Path("av.mp4"), &h.host));
+  ASSERT_TRUE(Harness::WaitFor([&] { return closed; }, 8000));
+  ASSERT_TRUE(Harness::WaitFor([&] { return h.CountState(psStop) == 2; }, 3000));
+  const std::vector<TPlayState> expected{psPlay, psStop, psPlay, psStop};
+  EXPECT_EQ(h.states, expected);
+  EXPECT_FALSE(h.player.FileOpened());
+}
