@@ -138,7 +138,9 @@ TEST_P(ProbeFixture, ReportsContainerStreamsAndDuration) {
     EXPECT_EQ(video.PixelFormat, c.pixelFormat);
     EXPECT_NEAR(video.DisplayAspectRatio, c.aspect, 1e-3);
     EXPECT_EQ(video.CodecName.rfind(c.videoCodec, 0), 0u) << video.CodecName;
-    if (c.seconds >= 0 && video.DurationUS >= 0) EXPECT_NEAR(video.DurationUS / 1e6, c.seconds, 0.1);
+    if (c.seconds >= 0 && video.DurationUS >= 0) {
+      EXPECT_NEAR(video.DurationUS / 1e6, c.seconds, 0.1);
+    }
   } else {
     EXPECT_FALSE(probe.GetVideoStreamInfo(-1, video));
     EXPECT_EQ(probe.LastErrMsg(), "no video stream.");
@@ -407,7 +409,9 @@ TEST(Probe, StreamQueriesRefuseStreamsOfTheWrongKind) {
     EXPECT_FALSE(c.query(c.probe));
     EXPECT_EQ(c.probe.LastErrMsg(), c.error);
     EXPECT_TRUE(log.Has(llError, c.error));
-    if (c.cleared) EXPECT_EQ(*c.cleared, -1);
+    if (c.cleared) {
+      EXPECT_EQ(*c.cleared, -1);
+    }
   }
   EXPECT_TRUE(av.IsVideoStream(0));
   EXPECT_FALSE(av.IsVideoStream(1));
@@ -500,7 +504,9 @@ TEST(Probe, MissingLibrariesAreNamedInOrder) {
       {libAVUtil, "LibSwScale not loaded."},
   };
   for (const auto &s : steps) {
-    if (s.load != libCount) ASSERT_TRUE(FFLoader().LoadLib(s.load)) << FFLoader().LastError();
+    if (s.load != libCount) {
+      ASSERT_TRUE(FFLoader().LoadLib(s.load)) << FFLoader().LastError();
+    }
     try {
       probe.LoadFile("whatever.avi");
       ADD_FAILURE() << "LoadFile did not raise " << s.text;
