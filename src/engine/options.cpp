@@ -15,6 +15,7 @@
 
 #include "engine/ffmpeg_exception.h"
 #include "engine/presets.h"
+#include "media/loader.h"
 #include "media/logger.h"
 
 namespace {
@@ -803,6 +804,8 @@ const std::vector<OptionRow> &Rows() {
 } // namespace
 
 void DispatchOption(TOptionHost &host, const std::string &name, const std::string &value) {
+  // Most rules ask the libraries; without them an option would call into nothing.
+  if (!FFLoader().LibsLoaded(ConverterLibs)) throw FFmpegException("The media libraries are not loaded");
   for (const OptionRow &row : Rows())
     for (std::string_view n : row.Names)
       if (n == name) {

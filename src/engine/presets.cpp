@@ -1158,12 +1158,18 @@ void ApplyTargetPreset(TOptionHost &host, const std::string &target, const std::
   DispatchOption(host, "f", row->Format);
   DispatchOption(host, "s", n == PAL ? row->PalSize : row->OtherSize);
   DispatchOption(host, "r", n == PAL ? "25" : n == NTSC ? "30000/1001" : "24000/1001");
-  if (row->Gop) SetGenericOption(host, "g", n == PAL ? "15" : "18");
+  // A setting no table of these libraries takes is told, not dropped in silence.
+  auto generic = [&](const char *name, const char *value) {
+    if (!SetGenericOption(host, name, value))
+      FFLogger().Log(host.LogSender(), llWarning,
+                     Format("Target %s: option \"%s\" = \"%s\" was not applied", row->Name, name, value));
+  };
+  if (row->Gop) generic("g", n == PAL ? "15" : "18");
   if (std::strcmp(row->Name, "dv50") == 0)
     DispatchOption(host, "pix_fmt", "yuv422p");
   else if (std::strcmp(row->Format, "dv") == 0)
     DispatchOption(host, "pix_fmt", n == PAL ? "yuv420p" : "yuv411p");
-  for (auto &[name, value] : row->Options) SetGenericOption(host, name, value);
+  for (auto &[name, value] : row->Options) generic(name, value);
 
   s.AudioSampleRate = row->SampleRate;
   if (row->Channels) s.AudioChannels = row->Channels;

@@ -477,3 +477,20 @@ TEST_F(OptionsTest, BitstreamFiltersJoinTheChainOfTheirType) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(OptionsTest, OptionsNeedTheLibrariesLoaded) {
+  Apply("g", "77"); // the tables exist and hold a value
+  FFLoader().UnloadLibs(ConverterLibs);
+  EXPECT_EQ(ErrorOf("s", "vga"), "The media libraries are not loaded");
+  EXPECT_EQ(ErrorOf("vcodec", "mpeg4"), "The media libraries are not loaded");
+  S.Reset(); // the tables went with the libraries: nothing to free, nothing to crash on
+  ASSERT_TRUE(FFLoader().LoadLibs(ConverterLibs));
+  S.Reset();
+  Apply("s", "vga");
+  EXPECT_EQ(S.FrameWidth, 640);
+  EXPECT_NE(CodecInt(AVMEDIA_TYPE_VIDEO, "g"), 77); // fresh tables
+}
+
+} // namespace

@@ -212,6 +212,7 @@ TEST_F(OptionsTest, TargetVcdForPal) {
   EXPECT_DOUBLE_EQ(S.FrameAspectRatio, 4.0 / 3);
   EXPECT_TRUE(Logged(llInfo, "Assuming 4:3 for aspect ratio"));
   EXPECT_FALSE(LoggedContaining("for target"));
+  EXPECT_FALSE(LoggedContaining("was not applied"));
 }
 
 TEST_F(OptionsTest, TargetsPerNorm) {
@@ -246,6 +247,7 @@ TEST_F(OptionsTest, TargetsPerNorm) {
     EXPECT_EQ(S.AudioChannels, c.Channels) << c.Value;
     EXPECT_EQ(S.FramePixFmt, c.PixFmt) << c.Value;
     EXPECT_DOUBLE_EQ(S.FrameAspectRatio, c.Aspect) << c.Value;
+    EXPECT_FALSE(LoggedContaining("was not applied")) << c.Value;
   }
   // The SVCD's scan offset reaches the MPEG-2 encoder's own table.
   S.Reset();
