@@ -251,3 +251,21 @@ TEST(TranscodeSetup, TwoPassEncodingWritesThenReadsItsLog) {
   ASSERT_FALSE(second.Failed) << second.ErrorMessage;
   EXPECT_EQ(Inspect(dir + "/pass2.avi").First(AVMEDIA_TYPE_VIDEO)->Packets, 50);
 }
+
+TEST(TranscodeSetup, AForcedRawInputTakesItsPictureFromTheOptions) {
+  std::string dir = TempDir();
+  std::string raw = dir + "/pictures.yuv";
+  TRunResult made = Convert(fixtures::Path("av.mkv"), {}, raw,
+                            {{"f", "rawvideo"}, {"vcodec", "rawvideo"}, {"pix_fmt", "yuv420p"}, {"an", ""}});
+  ASSERT_FALSE(made.Failed) << made.ErrorMessage;
+  ASSERT_EQ(fs::file_size(raw), 50u * 320 * 240 * 3 / 2);
+
+  TRunResult back = Convert(raw, {{"f", "rawvideo"}, {"s", "320x240"}, {"pix_fmt", "yuv420p"}, {"r", "25"}},
+                            dir + "/back.avi", {{"vcodec", "mpeg4"}});
+  ASSERT_FALSE(back.Failed) << back.ErrorMessage;
+  FileSummary out = Inspect(dir + "/back.avi");
+  ASSERT_TRUE(out.First(AVMEDIA_TYPE_VIDEO));
+  EXPECT_EQ(out.First(AVMEDIA_TYPE_VIDEO)->Width, 320);
+  EXPECT_EQ(out.First(AVMEDIA_TYPE_VIDEO)->Packets, 50);
+  EXPECT_NEAR(out.First(AVMEDIA_TYPE_VIDEO)->End, 2.0, 0.05);
+}
