@@ -3,8 +3,10 @@
 #include <QImage>
 #include <algorithm>
 #include <cstdlib>
+#include <stdexcept>
 #include <thread>
 
+#include "media/logger.h"
 #include "player_support.h"
 
 using namespace playertest;
@@ -195,22 +197,48 @@ TEST(Player, CurrentFrameIsTheShownPictureAndEmptyWithoutAFile) {
   EXPECT_EQ(pts, -1);
 }
 
-TEST(Player, HookDrawingReachesTheScreenPicture) {
-  Harness h;
-  h.player.SetHook(true);
-  std::atomic<int> hooked{0};
-  h.player.OnHook = [&](TCustomPlayer *, QImage &bitmap, int64_t) {
-    EXPECT_FALSE(IsUIThread());
-    bitmap.fill(QColor(255, 0, 0)); // a red picture whatever the file holds
-    ++hooked;
+TEST(Player, HookDrawingReachesTheScreenPictureUnlessTheHookFails) {
+  struct Case {
+    const char *name;
+    bool fails;
+    fixtures::Rgb expected; // at the first bar
   };
-  ASSERT_TRUE(h.player.Open(fixtures::Path("av.mp4"), &h.host, true));
-  ASSERT_TRUE(Harness::WaitFor([&] { return h.player.State() == psPause; }));
-  Harness::Pump(200);
-  EXPECT_GE(hooked.load(), 1);
-  const QImage &bitmap = h.player.CurrentFrame();
-  ASSERT_FALSE(bitmap.isNull());
-  EXPECT_TRUE(Near(bitmap.pixel(160, 60), {255, 0, 0}, 24));
+  const Case cases[] = {
+      {"the drawing is shown", false, {255, 0, 0}},
+      {"a failing hook leaves the picture as decoded", true, fixtures::kBars[0]},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    Harness h;
+    std::vector<std::string> errors;
+    FFLogger().SetTriggerEventInMainThread(false);
+    FFLogger().SetOnLog([&](const void *sender, uint32_t, TLogLevel level, const std::string &msg) {
+      if (sender == &h.player && level == llError) errors.push_back(msg);
+    });
+    h.player.SetHook(true);
+    std::atomic<int> hooked{0};
+    h.player.OnHook = [&](TCustomPlayer *, QImage &bitmap, int64_t) {
+      EXPECT_FALSE(IsUIThread());
+      bitmap.fill(QColor(255, 0, 0)); // a red picture whatever the file holds
+      ++hooked;
+      if (c.fails) throw std::runtime_error("no pen");
+    };
+    ASSERT_TRUE(h.player.Open(fixtures::Path("av.mp4"), &h.host, true));
+    ASSERT_TRUE(Harness::WaitFor([&] { return h.player.State() == psPause; }));
+    Harness::Pump(200);
+    const QImage bitmap = h.player.CurrentFrame();
+    h.player.Close(true);
+    FFLogger().SetOnLog(nullptr);
+    EXPECT_GE(hooked.load(), 1);
+    ASSERT_FALSE(bitmap.isNull());
+    EXPECT_TRUE(Near(bitmap.pixel(20, 60), c.expected, 24));
+    if (c.fails) {
+      ASSERT_FALSE(errors.empty());
+      EXPECT_EQ(errors.front(), "Error occurs OnHook: no pen");
+    } else {
+      EXPECT_TRUE(errors.empty());
+    }
+  }
 }
 
 TEST(Player, AnAudioOnlyFileDrawsTheWaveformAndAdvancesWithTheSound) {
