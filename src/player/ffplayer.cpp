@@ -237,8 +237,17 @@ void TCustomPlayer::ResetFileFields() {
   SeekPictureSignal.Set();
 }
 
+bool TCustomPlayer::pausedUnderLock(bool &paused) {
+  auto lock = lockPlayer();
+  TPlaybackState *s = playback_;
+  if (!s) return false;
+  paused = s->Paused;
+  return true;
+}
+
 void TCustomPlayer::Pause() {
-  if (!playback_ || playback_.load()->Paused) return;
+  bool paused = false;
+  if (!pausedUnderLock(paused) || paused) return;
   // A seek still in flight settles first, so that the paused picture is the new one.
   if (!SeekDoneSignal.Wait(250ms)) SeekDoneSignal.Set();
   if (!SeekPictureSignal.Wait(250ms)) SeekPictureSignal.Set();
@@ -250,7 +259,8 @@ void TCustomPlayer::Pause() {
 }
 
 void TCustomPlayer::Resume() {
-  if (!playback_ || !playback_.load()->Paused) return;
+  bool paused = false;
+  if (!pausedUnderLock(paused) || !paused) return;
   if (!SeekDoneSignal.Wait(250ms)) SeekDoneSignal.Set();
   auto lock = lockPlayer();
   TPlaybackState *s = playback_;

@@ -117,6 +117,8 @@ public:
 
 private:
   std::unique_lock<std::timed_mutex> lockPlayer();
+  // False when no file is open.
+  bool pausedUnderLock(bool &paused);
   void closeWaiting();
   void waitForThreads();
   void shutDisplay();
