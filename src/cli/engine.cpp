@@ -1,7 +1,6 @@
 // The "engine" verb: runs one conversion task through the conversion component, with the
 // input's and each output's options given as name=value pairs. Converts nothing itself.
 #include <QCoreApplication>
-#include <QSocketNotifier>
 
 #include <climits>
 #include <csignal>
@@ -15,7 +14,7 @@
 
 #include "engine/media_converter.h"
 #include "media/ffutils.h"
-#include "media/logger.h"
+#include "cli/run_support.h"
 
 namespace cli {
 
@@ -87,23 +86,6 @@ std::optional<std::string> parse(int argc, char **argv, Args &args) {
   return std::nullopt;
 }
 
-std::string programFolder() {
-  std::vector<char> buf(PATH_MAX + 1);
-  const ssize_t n = ::readlink("/proc/self/exe", buf.data(), buf.size() - 1);
-  if (n <= 0) return {};
-  std::string path(buf.data(), size_t(n));
-  const auto cut = path.rfind('/');
-  return cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
-}
-
-// The signal handler only writes to this pipe; the stop itself runs on the main thread.
-int signalPipe[2] = {-1, -1};
-
-void onSignal(int) {
-  const char byte = 1;
-  [[maybe_unused]] ssize_t n = ::write(signalPipe[1], &byte, 1);
-}
-
 void printProgress(const TProgressInfo &p) {
   std::string line = "time=" + FormatMediaTime(p.CurrentDuration);
   if (p.TotalDuration > 0) {
@@ -141,26 +123,15 @@ int RunEngine(int argc, char **argv) {
 
   const bool terminal = ::isatty(STDERR_FILENO);
   bool progressShown = false;
-  TFFLogger &logger = FFLogger();
-  try {
-    logger.SetLogLevelByName(args.LogLevel);
-  } catch (const std::exception &) {
+  if (!InstallConsoleLog(args.LogLevel, terminal)) {
     std::fprintf(stderr, "marlo-convert engine: unknown log level \"%s\"\n\n",
                  args.LogLevel.c_str());
     usage(stderr);
     return 2;
   }
-  // Lines are printed where they arise: nothing here needs the main thread for them.
-  logger.SetTriggerEventInMainThread(false);
-  logger.SetOnLog([&](const void *, uint32_t, TLogLevel, const std::string &msg) {
-    std::string text = msg;
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-    // A log line must not be glued to the end of the progress line.
-    std::fprintf(stderr, terminal ? "\r\033[K%s\n" : "%s\n", text.c_str());
-  });
 
   TMediaConverter converter;
-  if (!converter.LoadAVLib(programFolder() + "LibAV")) {
+  if (!converter.LoadAVLib(ProgramFolder() + "LibAV")) {
     std::fprintf(stderr, "marlo-convert engine: %s\n", converter.LastErrMsg().c_str());
     return 1;
   }
@@ -182,26 +153,11 @@ int RunEngine(int argc, char **argv) {
     }
   }
 
-  if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
-    std::perror("marlo-convert engine: pipe");
+  TSignalStop signalStop([&] { converter.Stop(false); });
+  if (!signalStop.Ok()) {
+    std::fprintf(stderr, "marlo-convert engine: %s\n", signalStop.Error().c_str());
     return 1;
   }
-  bool stopped = false;
-  QSocketNotifier notifier(signalPipe[0], QSocketNotifier::Read);
-  QObject::connect(&notifier, &QSocketNotifier::activated, [&] {
-    char buf[16];
-    while (::read(signalPipe[0], buf, sizeof buf) > 0) {
-    }
-    if (!stopped) {
-      stopped = true;
-      converter.Stop(false);
-    }
-  });
-  struct sigaction action {};
-  action.sa_handler = onSignal;
-  sigemptyset(&action.sa_mask);
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
 
   if (terminal)
     converter.OnProgress = [&](TCustomMediaConverter *, PProgressInfo info) {
@@ -219,14 +175,12 @@ int RunEngine(int argc, char **argv) {
   converter.StartTask(1);
   app.exec();
 
-  signal(SIGINT, SIG_DFL);
-  signal(SIGTERM, SIG_DFL);
   if (progressShown) std::fputs("\n", stderr);
   if (result.Failed) {
     std::fprintf(stderr, "marlo-convert engine: %s\n", result.ErrorMessage.c_str());
     return 1;
   }
-  if (stopped) return 3;
+  if (signalStop.Stopped()) return 3;
   return result.Finished ? 0 : 1;
 }
 

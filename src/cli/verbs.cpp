@@ -7,6 +7,7 @@ int RunProbe(int argc, char **argv);
 int RunRender(int argc, char **argv);
 int RunFormats(int argc, char **argv);
 int RunEngine(int argc, char **argv);
+int RunConvert(int argc, char **argv);
 
 const std::vector<Verb> &Verbs() {
   static const std::vector<Verb> verbs = {
@@ -14,6 +15,7 @@ const std::vector<Verb> &Verbs() {
       {"render", "render one picture with effects and watermarks", RunRender},
       {"formats", "list every output format: code, group, name, container, extension", RunFormats},
       {"engine", "convert one input into outputs with engine options", RunEngine},
+      {"convert", "convert files into a catalogue format with the format's picks", RunConvert},
   };
   return verbs;
 }
