@@ -159,19 +159,20 @@ TEST(Player, TheEndOfAFileIsReportedOnceAfterTheLastPicture) {
       if (s == psEnd) p->CurrentFrame(shownAtEnd);
     };
     ASSERT_TRUE(h.player.Open(fixtures::Path(name), &h.host));
-    ASSERT_TRUE(Harness::WaitFor([&] { return h.SawState(psEnd); }, 6000));
+    ASSERT_TRUE(Harness::WaitFor([&] { return h.SawState(psEnd); }, 10000));
     Harness::Pump(400);
     EXPECT_EQ(h.CountState(psEnd), 1);
     TVideoStreamInfo video;
     ASSERT_TRUE(h.player.AVProbe().GetVideoStreamInfo(-1, video));
     const int64_t frameUs = int64_t(1e6) * video.FrameRateDen / video.FrameRateNum;
     EXPECT_EQ(shownAtEnd, video.DurationUS - frameUs) << "the last picture was not on screen";
-    ASSERT_TRUE(Harness::WaitFor([&] { return h.lastPosition == h.events.front().value; }, 2000))
+    ASSERT_TRUE(Harness::WaitFor([&] { return h.lastPosition == h.events.front().value; }, 5000))
         << "the last position event carries the duration, not " << h.lastPosition;
 
     // A seek continues playback; the next end is reported again.
     h.player.Seek(0, true, 1000000);
-    ASSERT_TRUE(Harness::WaitFor([&] { return h.CountState(psEnd) == 2; }, 4000));
+    ASSERT_TRUE(Harness::WaitFor([&] { return h.CountState(psEnd) == 2; }, 10000))
+        << "ends reported: " << h.CountState(psEnd) << ", position " << h.lastPosition;
   }
 }
 
