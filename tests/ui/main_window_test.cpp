@@ -1,6 +1,7 @@
 // The main window driven as a user drives it, headless: adding files, choosing formats and
 // adjusting their controls, converting through the progress window, pausing, stopping, closing.
 #include <QCheckBox>
+#include <QSlider>
 #include <QComboBox>
 #include <QFile>
 #include <QLineEdit>
@@ -18,6 +19,13 @@
 #include "formats/inifile.h"
 #include "formats/settings.h"
 #include "media/avprobe.h"
+#include "media/ffapi.h"
+#include "media/framebitmap.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+}
 #include "ui/format_picker.h"
 #include "ui/frm_main.h"
 #include "ui/frm_progress.h"
@@ -93,6 +101,39 @@ int pickerRowOf(TfrmMain &frm, int code) {
   for (int i = 0; i < frm.lst1->count(); ++i)
     if (frm.lst1->Info(i).IsFormatRow && frm.lst1->Info(i).Code == code) return i;
   return -1;
+}
+
+// The first picture of a file's video, as a bitmap; a null image when there is none.
+QImage firstPicture(const std::string &path) {
+  AVFormatContext *raw = nullptr;
+  if (ff.avformat_open_input(&raw, path.c_str(), nullptr, nullptr) < 0) return {};
+  std::unique_ptr<AVFormatContext, void (*)(AVFormatContext *)> fmt(
+      raw, [](AVFormatContext *c) { ff.avformat_close_input(&c); });
+  if (ff.avformat_find_stream_info(fmt.get(), nullptr) < 0) return {};
+  const int index = ff.av_find_best_stream(fmt.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+  if (index < 0) return {};
+  const AVCodecParameters *par = fmt->streams[index]->codecpar;
+  std::unique_ptr<AVCodecContext, void (*)(AVCodecContext *)> dec(
+      ff.avcodec_alloc_context3(ff.avcodec_find_decoder(par->codec_id)),
+      [](AVCodecContext *c) { ff.avcodec_free_context(&c); });
+  if (ff.avcodec_parameters_to_context(dec.get(), par) < 0 ||
+      ff.avcodec_open2(dec.get(), dec->codec, nullptr) < 0)
+    return {};
+  std::unique_ptr<AVPacket, void (*)(AVPacket *)> pkt(ff.av_packet_alloc(),
+                                                      [](AVPacket *p) { ff.av_packet_free(&p); });
+  std::unique_ptr<AVFrame, void (*)(AVFrame *)> frame(ff.av_frame_alloc(),
+                                                      [](AVFrame *f) { ff.av_frame_free(&f); });
+  while (ff.av_read_frame(fmt.get(), pkt.get()) >= 0) {
+    const bool ours = pkt->stream_index == index;
+    if (ours) ff.avcodec_send_packet(dec.get(), pkt.get());
+    ff.av_packet_unref(pkt.get());
+    if (ours && ff.avcodec_receive_frame(dec.get(), frame.get()) >= 0) {
+      FrameBitmapConverter conv;
+      if (!FrameToBitmap(conv, frame.get())) return {};
+      return conv.Bitmap().copy();
+    }
+  }
+  return {};
 }
 
 // Runs `during` once the progress window shows, while Start runs its batch.
@@ -600,15 +641,20 @@ private slots:
     ServicesScope services;
     baseSettings(scratch);
     auto frm = openWindow();
-    services->OpenFiles = {QString::fromStdString(fixtures::Path("av.avi"))};
+    services->OpenFiles = {QString::fromStdString(copyTo(fixtures::Path("av.avi"), scratch.File("dark.avi"))),
+                           QString::fromStdString(copyTo(fixtures::Path("av.avi"), scratch.File("plain.avi")))};
     frm->btnAddClick();
     frm->Row(0)->Record.Brightness = 0; // every pixel black
     startWith(*frm, nullptr);
-    QCOMPARE(column(*frm, fcProgress), QStringList{"100%"});
-    const QImage &seen = frm->ConversionPreview;
-    QVERIFY(!seen.isNull());
-    const QColor centre = seen.pixelColor(seen.width() / 4, seen.height() / 4);
-    QVERIFY2(centre.value() < 40, qPrintable(centre.name()));
+    QCOMPARE(column(*frm, fcProgress), QStringList({"100%", "100%"}));
+    // The white bar at the top left: black where the row asked for it, white where not.
+    const QImage dark = firstPicture(scratch.File("out") + "/dark_(new).avi");
+    const QImage plain = firstPicture(scratch.File("out") + "/plain_(new).avi");
+    QVERIFY2(!dark.isNull(), "dark");
+    QVERIFY2(!plain.isNull(), "plain");
+    const QColor darkBar = dark.pixelColor(10, 10), plainBar = plain.pixelColor(10, 10);
+    QVERIFY2(darkBar.value() < 40, qPrintable(darkBar.name()));
+    QVERIFY2(plainBar.value() > 200, qPrintable(plainBar.name()));
     closeWindow(frm);
   }
 
@@ -631,12 +677,17 @@ private slots:
     frm.reset();
   }
 
-  void storedSkinIsAppliedAndChecked() {
+  void storedSettingsAreShown() {
     Scratch scratch;
     ServicesScope services;
     baseSettings(scratch);
-    TIniFile(scratch.Settings()).WriteInteger(SettingsSection, "skinIndex", 3);
+    TIniFile ini(scratch.Settings());
+    ini.WriteInteger(SettingsSection, "skinIndex", 3);
+    ini.WriteInteger(SettingsSection, "volume", 200); // out of range: shown at 64
+    ini.WriteInteger(SettingsSection, "mute", 1);
     auto frm = openWindow();
+    QCOMPARE(frm->trcVolume->value(), 64);
+    QVERIFY(frm->ckMute->isChecked());
     QCOMPARE(CurrentSkin(), 3);
     QCOMPARE(Skin(3).Name, "Purple");
     emit frm->mnuSkin->aboutToShow();

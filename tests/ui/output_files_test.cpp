@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QToolButton>
 
 #include <filesystem>
 #include <fstream>
@@ -253,6 +254,16 @@ private slots:
     QCOMPARE(shown.size(), QSize(389, 210));
     QCOMPARE(shown.pixelColor(194, 5), PreviewSkyBlue);
     QCOMPARE(shown.pixelColor(194, 105), QColor(255, 0, 0));
+
+    // A snapshot: the run's picture as it is, and the fitted picture the window shows.
+    Scratch scratch;
+    TIniFile(scratch.Settings()).WriteString(SettingsSection, "SnapOutPutDir", scratch.File("snaps"));
+    w.imgbtnSnap->click();
+    QCOMPARE(QImage(QString::fromStdString(scratch.File("snaps/Snapshot_full.bmp"))).size(),
+             QSize(320, 120));
+    QCOMPARE(QImage(QString::fromStdString(scratch.File("snaps/Snapshot_small.jpg"))).size(),
+             QSize(389, 210));
+    QVERIFY(services->OpenedFolders.isEmpty()); // only the main window opens the folder
 
     // The title bar's close stops the run like Cancel does; the next showing starts afresh
     // but keeps the shutdown choice.
