@@ -39,7 +39,9 @@ TEST(PlayerDisplay, AspectRulesPlaceAndCentreThePicture) {
     EXPECT_TRUE(isWhite(shot.pixel(x, c.area.top() + 3)));
     EXPECT_TRUE(isWhite(shot.pixel(x, c.area.bottom() - 3)));
     EXPECT_TRUE(isWhite(shot.pixel(c.area.left() + 2, c.area.top() + 20)));
-    if (c.area.left() > 2) EXPECT_TRUE(isBlack(shot.pixel(c.area.left() - 3, c.area.top() + 20)));
+    if (c.area.left() > 2) {
+      EXPECT_TRUE(isBlack(shot.pixel(c.area.left() - 3, c.area.top() + 20)));
+    }
     if (c.area.top() > 2) {
       EXPECT_TRUE(isBlack(shot.pixel(x, c.area.top() - 3)));
       EXPECT_TRUE(isBlack(shot.pixel(x, c.area.bottom() + 3)));

@@ -324,7 +324,9 @@ TEST(Player, DisablingStreamsAndTheDisplay) {
     EXPECT_EQ(h.frameWidth, c.frameWidth);
     ASSERT_TRUE(Harness::WaitFor([&] { return h.lastPosition > 300000; }));
     EXPECT_EQ(!h.host.findChildren<QWidget *>().isEmpty(), c.panelWidget);
-    if (c.noDisplay) EXPECT_TRUE(h.player.DisableVideo());
+    if (c.noDisplay) {
+      EXPECT_TRUE(h.player.DisableVideo());
+    }
     h.player.Close(true);
     EXPECT_TRUE(h.host.findChildren<QWidget *>().isEmpty()) << "the display outlived the file";
   }
