@@ -1,6 +1,7 @@
 // The audio path: decoded sound converted to the encoder's layout, rate and sample
 // format, cut into the encoder's frame size through a sample fifo, and encoded.
-// Not the drift compensation of the sync methods yet; not stream copy.
+// Not keeping step with the timeline under a sync method (audio_sync.cpp); not stream copy.
+#include "engine/audio_sync.h"
 #include "engine/transcode_state.h"
 
 #include <cmath>
@@ -78,11 +79,14 @@ void DoAudioOut(TTranscodeState &s, TOutputStream &ost, TInputStream &ist, AVFra
     int err = ff.swr_alloc_set_opts2(&swr, &enc->ch_layout, enc->sample_fmt, enc->sample_rate, &frame->ch_layout,
                                      AVSampleFormat(frame->format), frame->sample_rate, 0, nullptr);
     ost.Swr.reset(swr);
+    if (err >= 0) ResamplerSettings(swr);
     if (err < 0 || ff.swr_init(swr) < 0)
       Fail(Format("Can not resample %d channels @ %d Hz to %d channels @ %d Hz", frame->ch_layout.nb_channels,
                   frame->sample_rate, enc->ch_layout.nb_channels, enc->sample_rate));
   }
-  if (!ost.Anchored) {
+  if (o.AudioSyncMethod) {
+    if (!SyncAudio(s, ost, ist, frame)) return;
+  } else if (!ost.Anchored) {
     // The first block places the stream on the timeline; later ones follow on.
     double position = double(ist.Pts - o.StartTime) / AV_TIME_BASE;
     ost.FrameNumber = llround(position * enc->sample_rate) - ff.av_audio_fifo_size(ost.Fifo.get());

@@ -2,6 +2,9 @@
 // subtitles, writing through the filters into the muxers, and the flush at the end.
 // Not how decoded sound and pictures are converted: the audio and video paths do that.
 #include "engine/transcode_state.h"
+#include "engine/deinterlace.h"
+#include "engine/video_filter.h"
+#include "engine/video_stats.h"
 #include "media/ffutils.h"
 
 extern "C" {
@@ -46,6 +49,18 @@ void ScaleVolume(AVFrame *frame, int volume) {
       auto *d = reinterpret_cast<int32_t *>(frame->extended_data[p]);
       for (int i = 0; i < perPlane; ++i)
         d[i] = int32_t(std::clamp<int64_t>((int64_t(d[i]) * volume + 128) >> 8, INT32_MIN, INT32_MAX));
+      break;
+    }
+    case AV_SAMPLE_FMT_U8: {
+      // Unsigned bytes centre on 128.
+      uint8_t *d = frame->extended_data[p];
+      for (int i = 0; i < perPlane; ++i) d[i] = uint8_t(std::clamp((((d[i] - 128) * volume + 128) >> 8) + 128, 0, 255));
+      break;
+    }
+    case AV_SAMPLE_FMT_S64: {
+      auto *d = reinterpret_cast<int64_t *>(frame->extended_data[p]);
+      for (int i = 0; i < perPlane; ++i)
+        d[i] = int64_t(std::clamp<__int128>((__int128(d[i]) * volume + 128) >> 8, INT64_MIN, INT64_MAX));
       break;
     }
     case AV_SAMPLE_FMT_FLT: {
@@ -126,15 +141,20 @@ void FlushEncoders(TTranscodeState &s, TInputStream &ist) {
     ost.Eof = true;
     if (ost.Type == AVMEDIA_TYPE_AUDIO)
       FlushAudio(s, ost);
-    else if (ost.Type == AVMEDIA_TYPE_VIDEO)
+    else if (ost.Type == AVMEDIA_TYPE_VIDEO) {
+      FlushVideoPath(s, ost, ist);
       EncodeAndWrite(s, ost, nullptr);
+    }
   }
 }
 
 // Hands decoded pictures or sound to every encoded output fed by this stream.
 void Deliver(TTranscodeState &s, TInputStream &ist, AVFrame *frame) {
   const TOptionState &o = s.Engine.Options();
-  if (ist.Type() == AVMEDIA_TYPE_VIDEO) PreProcessPicture(s, ist, frame);
+  if (ist.Type() == AVMEDIA_TYPE_VIDEO) {
+    if (!Deinterlace(s, ist, frame)) return;
+    PreProcessPicture(s, ist, frame);
+  }
   if (ist.Type() == AVMEDIA_TYPE_AUDIO && o.AudioVolume != 256) ScaleVolume(frame, o.AudioVolume);
   if (o.RateEmu) {
     int64_t ahead = ist.Pts - (ff.av_gettime_relative() - ist.WallStart);
@@ -218,7 +238,10 @@ int ProcessPacket(TTranscodeState &s, TInputStream &ist, const AVPacket *pkt) {
     Deliver(s, ist, frame.get());
     ff.av_frame_unref(frame.get());
   }
-  if (!pkt) FlushEncoders(s, ist);
+  if (!pkt) {
+    DrainDeinterlacer(s, ist, [&](AVFrame *held) { Deliver(s, ist, held); });
+    FlushEncoders(s, ist);
+  }
   return 0;
 }
 
@@ -278,6 +301,7 @@ void EncodeAndWrite(TTranscodeState &s, TOutputStream &ost, AVFrame *frame) {
       if (const uint8_t *q = ff.av_packet_get_side_data(pkt.get(), AV_PKT_DATA_QUALITY_STATS, &sideSize);
           q && sideSize >= 4)
         ost.LastQuality = float(AV_RL32(q));
+      WriteVideoStats(s, ost, pkt.get());
     } else {
       // A decoded block may yield several frames: the limit holds exactly all the same.
       if (ost.FramesWritten >= s.Engine.Options().MaxAudioFrames) {

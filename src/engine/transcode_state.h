@@ -82,6 +82,7 @@ struct TInputStream {
   bool MultiFrameWarned = false;
   int Quality = 0; // of the last decoded picture
   int64_t Reorder = 0; // microseconds a presentation time runs ahead of its decode time
+  std::shared_ptr<struct TDeinterlacer> Deinterlacer; // with deinterlacing on
   AVMediaType Type() const { return St->codecpar->codec_type; }
 };
 
@@ -113,6 +114,7 @@ struct TOutputStream {
   int64_t MuxEnd = AV_NOPTS_VALUE; // end of the last written packet, stream time base
   bool Anchored = false;            // audio: frame counter set from the first block
   // video
+  std::shared_ptr<struct TVideoFilter> Filter; // with a filter text only
   TSwsPtr Sws;
   TFramePtr Scaled;
   int SrcW = 0, SrcH = 0;
@@ -150,6 +152,7 @@ struct TTranscodeState {
   FrameBitmapConverter HookConv, PreviewConv;
   TPreviewWindow PreviewWindow;
   int64_t LastPreview = 0;
+  TFilePtr VStatsFile; // "vstats": opened on the first encoded picture
 };
 
 // Logging with the engine as sender.

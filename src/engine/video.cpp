@@ -1,7 +1,9 @@
 // The video path: pre-processing with the host's hook, frame-rate sync by dropping and
 // duplicating, crop and scale to the encoder's size and format, encoding and previews.
-// Not filter graphs, deinterlacing or plug-ins yet; not stream copy.
+// Not the filter graph (video_filter.cpp), deinterlacing (deinterlace.cpp) or plug-ins;
+// not stream copy.
 #include "engine/transcode_state.h"
+#include "engine/video_filter.h"
 
 #include <cmath>
 
@@ -72,6 +74,7 @@ void VideoSetup(TTranscodeState &s, TOutputStream &ost) {
   ost.SrcW = par->width;
   ost.SrcH = par->height;
   ost.SrcFmt = AVPixelFormat(par->format);
+  VideoPathSetup(s, ost);
 }
 
 void PreProcessPicture(TTranscodeState &s, TInputStream &ist, AVFrame *frame) {
@@ -100,7 +103,7 @@ void PreProcessPicture(TTranscodeState &s, TInputStream &ist, AVFrame *frame) {
   if (info.StopHook) e.HookSlot = nullptr;
 }
 
-void DoVideoOut(TTranscodeState &s, TOutputStream &ost, TInputStream &ist, AVFrame *frame) {
+void EmitVideo(TTranscodeState &s, TOutputStream &ost, TInputStream &ist, AVFrame *frame) {
   TCustomFFmpeg &e = s.Engine;
   const TOptionState &o = e.Options();
   AVCodecContext *enc = ost.Enc.get();
@@ -147,7 +150,7 @@ void DoVideoOut(TTranscodeState &s, TOutputStream &ost, TInputStream &ist, AVFra
               ff.av_get_pix_fmt_name(fmt));
     ost.Sws.reset();
   }
-  bool crop = o.FrameTopBand || o.FrameBottomBand || o.FrameLeftBand || o.FrameRightBand;
+  bool crop = !ost.Filter && (o.FrameTopBand || o.FrameBottomBand || o.FrameLeftBand || o.FrameRightBand);
   bool scale = crop || frame->width != enc->width || frame->height != enc->height || fmt != enc->pix_fmt;
   AVFrame *picture = frame;
   if (scale) {

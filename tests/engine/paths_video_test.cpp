@@ -1,0 +1,219 @@
+// The video path on real files: filter texts and the size they end at, the pixel format
+// each encoder is opened with, filter errors, and frame-rate sync by dropping and
+// duplicating pictures.
+#include "paths_support.h"
+
+#include "fixtures/fixtures.h"
+#include "media/logger.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <mutex>
+
+using namespace ts;
+
+namespace {
+
+class LogCapture {
+public:
+  LogCapture() {
+    FFLogger().SetTriggerEventInMainThread(false);
+    FFLogger().SetOnLog([this](const void *, uint32_t, TLogLevel, const std::string &msg) {
+      std::lock_guard lock(mutex_);
+      text_ += msg + "\n";
+    });
+  }
+  ~LogCapture() { FFLogger().SetOnLog(nullptr); }
+  std::string Text() {
+    std::lock_guard lock(mutex_);
+    return text_;
+  }
+
+private:
+  std::mutex mutex_;
+  std::string text_;
+};
+
+bool Black(const uint8_t *rgb) { return rgb[0] < 40 && rgb[1] < 40 && rgb[2] < 40; }
+bool White(const uint8_t *rgb) { return rgb[0] > 200 && rgb[1] > 200 && rgb[2] > 200; }
+
+} // namespace
+
+// Sizes and filter texts as the option builder writes them for letter-boxed and cropped
+// formats; every one must come out at the padded size with black bars on top and the
+// picture (white bar at the left) below them.
+TEST(PathsVideo, FilterTextsEndAtThePaddedSizeWithBars) {
+  struct Case {
+    const char *name, *target;
+    OptionList options;
+    int width, height, barRows, barColumns = 0;
+  };
+  const Case cases[] = {
+      {"letter-box into MPEG-4", "lbox.mp4", {{"vcodec", "mpeg4"}, {"s", "160x112"}, {"vf", "pad=160:120:0:4"}}, 160,
+       120, 4},
+      {"crop, scale and pad", "crop.avi",
+       {{"vcodec", "mpeg4"}, {"vf", "crop=320:220:0:10,scale=160:110,pad=160:120:0:5"}}, 160, 120, 5},
+      {"H.263 takes only its own sizes", "phone.3gp",
+       {{"vcodec", "h263"}, {"acodec", "aac"}, {"s", "176x132"}, {"vf", "pad=176:144:0:6"}}, 176, 144, 6},
+      {"NTSC DV", "ntsc.dv",
+       {{"vcodec", "dvvideo"}, {"r", "30000/1001"}, {"s", "640x464"}, {"vf", "pad=720:480:40:8"},
+        {"acodec", "pcm_s16le"}, {"ar", "48000"}},
+       720, 480, 8, 40},
+      {"PAL DV", "pal.dv",
+       {{"vcodec", "dvvideo"}, {"r", "25"}, {"s", "720x540"}, {"vf", "pad=720:576:0:18"}, {"acodec", "pcm_s16le"},
+        {"ar", "48000"}},
+       720, 576, 18},
+  };
+  std::string dir = TempDir();
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string out = dir + "/" + c.target;
+    TRunResult r = Convert(fixtures::Path("av.avi"), {}, out, c.options);
+    ASSERT_FALSE(r.Failed) << r.ErrorMessage;
+    FileSummary sum = Inspect(out);
+    const StreamSummary *v = sum.First(AVMEDIA_TYPE_VIDEO);
+    ASSERT_NE(v, nullptr);
+    EXPECT_EQ(v->Width, c.width);
+    EXPECT_EQ(v->Height, c.height);
+    EXPECT_GE(v->Packets, 45);
+    paths::Picture p = paths::FirstPicture(out);
+    ASSERT_EQ(p.Width, c.width);
+    int x = c.barColumns + 5; // inside the white bar, right of any side bar
+    EXPECT_TRUE(Black(p.At(x, 0))) << "no bar above the picture";
+    if (c.barColumns) EXPECT_TRUE(Black(p.At(c.barColumns / 2, c.height / 2))) << "no bar left of the picture";
+    EXPECT_TRUE(White(p.At(x, c.barRows + 8))) << "the picture is not below the bar";
+  }
+}
+
+// Encoders that list more formats than they take at the given size or compliance level.
+TEST(PathsVideo, EncodersGetAFormatTheyAccept) {
+  struct Case {
+    const char *target;
+    OptionList options;
+    AVPixelFormat format;
+  };
+  const Case cases[] = {
+      {"wii.avi", {{"vcodec", "mjpeg"}, {"acodec", "pcm_s16le"}}, AV_PIX_FMT_YUVJ420P},
+      {"wii.mov", {{"vcodec", "mjpeg"}, {"acodec", "pcm_s16le"}, {"s", "640x480"}}, AV_PIX_FMT_YUVJ420P},
+      {"ntsc.dv", {{"vcodec", "dvvideo"}, {"s", "720x480"}, {"r", "30000/1001"}, {"an", "1"}}, AV_PIX_FMT_YUV411P},
+      {"pal.dv", {{"vcodec", "dvvideo"}, {"s", "720x576"}, {"r", "25"}, {"an", "1"}}, AV_PIX_FMT_YUV420P},
+  };
+  std::string dir = TempDir();
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.target);
+    std::string out = dir + "/" + c.target;
+    TRunResult r = Convert(fixtures::Path("av.mp4"), {}, out, c.options);
+    ASSERT_FALSE(r.Failed) << r.ErrorMessage;
+    EXPECT_EQ(paths::FirstPicture(out).CodedFormat, c.format);
+  }
+}
+
+TEST(PathsVideo, BrokenFilterTextsFailTheSetUp) {
+  const char *texts[] = {"nosuchfilter", "crop=9999:9999", "scale=160:120[x];[y]null"};
+  std::string dir = TempDir();
+  for (const char *text : texts) {
+    SCOPED_TRACE(text);
+    TRunResult r = Convert(fixtures::Path("av.avi"), {}, dir + "/out.avi", {{"vcodec", "mpeg4"}, {"vf", text}});
+    EXPECT_TRUE(r.Failed);
+    EXPECT_EQ(r.ErrorMessage.rfind("Error opening filters", 0), 0u) << r.ErrorMessage;
+  }
+}
+
+// 25 fps to 25 neither drops nor duplicates; to 30 one picture in five is doubled; 30 fps
+// to 25 drops one in six. Each drop or duplicate is logged at high verbosity.
+TEST(PathsVideo, FrameRateSyncDropsAndDuplicates) {
+  fixtures::MediaSpec thirty;
+  thirty.container = "matroska";
+  thirty.vcodec = "mpeg4";
+  thirty.fps = {30, 1};
+  const std::string src30 = fixtures::Make("v30.mkv", thirty);
+  struct Case {
+    const char *name;
+    std::string source, rate;
+    int dups, drops, pictures;
+  };
+  const Case cases[] = {
+      {"25 to 25", fixtures::Path("av.mkv"), "25", 0, 0, 50},
+      {"25 to 30", fixtures::Path("av.mkv"), "30", 10, 0, 60},
+      {"30 to 25", src30, "25", 0, 10, 50},
+  };
+  std::string dir = TempDir();
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.name);
+    LogCapture log;
+    std::string out = dir + "/sync.avi";
+    TRunResult r = Convert(c.source, {}, out, {{"vcodec", "mpeg4"}, {"an", "1"}, {"r", c.rate}, {"vsync", "1"}, {"v", "3"}});
+    ASSERT_FALSE(r.Failed) << r.ErrorMessage;
+    std::string text = log.Text();
+    int dups = paths::CountLines(text, "*** 1 dup!"), drops = paths::CountLines(text, "*** drop!");
+    EXPECT_EQ(paths::CountLines(text, "dup!"), dups) << "only single duplicates expected";
+    EXPECT_NEAR(dups, c.dups, 1);
+    EXPECT_NEAR(drops, c.drops, 1);
+    const StreamSummary *v = Inspect(out).First(AVMEDIA_TYPE_VIDEO);
+    ASSERT_NE(v, nullptr);
+    EXPECT_NEAR(v->Packets, c.pictures, 2);
+  }
+}
+
+// The deinterlacer looks one picture ahead; none may be lost at the start or the end.
+TEST(PathsVideo, DeinterlacingKeepsEveryPicture) {
+  std::string out = TempDir() + "/deint.mkv";
+  TRunResult r = Convert(fixtures::Path("av.mkv"), {}, out, {{"vcodec", "mpeg4"}, {"an", "1"}, {"deinterlace", "1"}});
+  ASSERT_FALSE(r.Failed) << r.ErrorMessage;
+  const StreamSummary *v = Inspect(out).First(AVMEDIA_TYPE_VIDEO);
+  ASSERT_NE(v, nullptr);
+  EXPECT_EQ(v->Packets, 50);
+  EXPECT_NEAR(v->FirstPts, 0.0, 0.001);
+  EXPECT_NEAR(v->End, 2.0, 0.041);
+  EXPECT_TRUE(White(paths::FirstPicture(out).At(10, 10)));
+}
+
+// Whatever the source container and codecs, the converted sound and picture end together
+// and where the source ends.
+TEST(PathsVideo, ConvertedStreamsEndTogether) {
+  const char *sources[] = {"av.avi", "av.mkv", "av.ts"};
+  std::string dir = TempDir();
+  for (const char *name : sources) {
+    SCOPED_TRACE(name);
+    std::string out = dir + "/ends.mkv";
+    TRunResult r = Convert(fixtures::Path(name), {}, out, {{"vcodec", "mpeg4"}, {"acodec", "mp2"}});
+    ASSERT_FALSE(r.Failed) << r.ErrorMessage;
+    FileSummary sum = Inspect(out);
+    const StreamSummary *v = sum.First(AVMEDIA_TYPE_VIDEO), *a = sum.First(AVMEDIA_TYPE_AUDIO);
+    ASSERT_TRUE(v && a);
+    const double frame = 0.04;
+    EXPECT_NEAR(v->End - v->FirstPts, 2.0, frame);
+    EXPECT_NEAR(a->End - a->FirstPts, 2.0, frame);
+    EXPECT_NEAR(v->End, a->End, frame);
+  }
+}
+
+// One statistics line per encoded picture, with PSNR when asked for; the first is a key
+// picture.
+TEST(PathsVideo, StatisticsFileHasALinePerPicture) {
+  std::string dir = TempDir();
+  std::string stats = dir + "/vstats.log";
+  TRunResult r = Convert(fixtures::Path("av.mkv"), {}, dir + "/out.avi",
+                         {{"vcodec", "mpeg4"}, {"an", "1"}, {"psnr", "1"}, {"vstats_file", stats}});
+  ASSERT_FALSE(r.Failed) << r.ErrorMessage;
+  std::ifstream in(stats);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  ASSERT_EQ(lines.size(), 50u);
+  EXPECT_EQ(lines[0].rfind("frame=     1 q= ", 0), 0u) << lines[0];
+  EXPECT_NE(lines[0].find("type= I"), std::string::npos) << lines[0];
+  for (const auto &line : lines) {
+    double psnr = 0;
+    size_t at = line.find("PSNR= ");
+    ASSERT_NE(at, std::string::npos) << line;
+    psnr = std::stod(line.substr(at + 6));
+    EXPECT_GT(psnr, 25.0) << line; // the generated picture is simple: good quality
+    EXPECT_NE(line.find(" f_size= "), std::string::npos);
+    EXPECT_NE(line.find("kbits/s avg_br= "), std::string::npos);
+  }
+  TRunResult bad = Convert(fixtures::Path("av.mkv"), {}, dir + "/out2.avi",
+                           {{"vcodec", "mpeg4"}, {"an", "1"}, {"vstats_file", dir + "/no/such/folder/v.log"}});
+  EXPECT_TRUE(bad.Failed);
+  EXPECT_EQ(bad.ErrorMessage, "fopen fail: " + dir + "/no/such/folder/v.log");
+}
