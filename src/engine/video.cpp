@@ -1,7 +1,5 @@
-// The video path: pre-processing with the host's hook, frame-rate sync by dropping and
-// duplicating, crop and scale to the encoder's size and format, encoding and previews.
-// Not the filter graph (video_filter.cpp), deinterlacing (deinterlace.cpp) or plug-ins;
-// not stream copy.
+// The video path: hook pre-processing, frame-rate sync, crop and scale without a graph,
+// encoding and previews. Not the filter graph, deinterlacing, plug-ins or stream copy.
 #include "engine/transcode_state.h"
 #include "engine/video_filter.h"
 

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <mutex>
+#include <sstream>
 
 using namespace ts;
 
@@ -118,4 +119,33 @@ TEST(PathsAudio, FixedFrameSizeEncodersGetWholeFrames) {
     ASSERT_NE(a, nullptr);
     EXPECT_EQ(a->Packets, c.packets);
   }
+}
+
+// Timestamps that run 1% fast drift the sound by about ten samples a block: below the
+// drift threshold, "async" 100 stretches the sound through the resampler, never by more
+// than 100 samples a call.
+TEST(PathsAudio, SmallDriftIsCompensatedByTheResampler) {
+  const int kTolerance = 50;
+  LogCapture log;
+  std::string out = TempDir() + "/stretched.wav";
+  TRunResult r = Convert(fixtures::Path("tone.wav"), {{"itsscale", "0:1.01"}}, out,
+                         {{"acodec", "pcm_s16le"}, {"async", "100"}, {"v", "3"}});
+  ASSERT_FALSE(r.Failed) << r.ErrorMessage;
+  std::istringstream lines(log.Text());
+  int calls = 0;
+  for (std::string line; std::getline(lines, line);) {
+    size_t at = line.find("compensating audio timestamp drift:");
+    if (at == std::string::npos) continue;
+    calls++;
+    int amount = std::stoi(line.substr(line.find("compensation:") + 13));
+    EXPECT_GT(amount, 0) << line; // the sound lags the timestamps
+    EXPECT_LE(amount, 100) << line;
+    EXPECT_NE(line.find(" in:44100"), std::string::npos) << line;
+  }
+  EXPECT_GT(calls, 10);
+  paths::Sound s = paths::DecodeSound(out);
+  // Each call spreads its samples over a second of output, so over 2 s the sound grows by
+  // at most about 200 samples (plus the few of silence that first met the tolerance).
+  EXPECT_GT(s.Frames(), 88200 + 100);
+  EXPECT_LT(s.Frames(), 88200 + 200 + 2 * kTolerance);
 }
