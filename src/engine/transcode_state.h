@@ -118,6 +118,10 @@ struct TOutputStream {
   TSwsPtr Sws;
   TFramePtr Scaled;
   int SrcW = 0, SrcH = 0;
+  // Crop bands in force (top, bottom, left, right) and the input size they were given
+  // for: a new input size gets bands in proportion.
+  int Crop[4] = {};
+  int InitialW = 0, InitialH = 0;
   AVPixelFormat SrcFmt = AV_PIX_FMT_NONE;
   float LastQuality = 0; // of the last coded picture, quality units
   // audio

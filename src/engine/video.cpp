@@ -10,7 +10,7 @@ namespace {
 void MakeScaler(TTranscodeState &s, TOutputStream &ost, int w, int h, AVPixelFormat fmt) {
   AVCodecContext *enc = ost.Enc.get();
   const TOptionState &o = s.Engine.Options();
-  int cropW = w - o.FrameLeftBand - o.FrameRightBand, cropH = h - o.FrameTopBand - o.FrameBottomBand;
+  int cropW = w - ost.Crop[2] - ost.Crop[3], cropH = h - ost.Crop[0] - ost.Crop[1];
   ost.Sws.reset(ff.sws_getContext(cropW, cropH, fmt, enc->width, enc->height, enc->pix_fmt, o.SwsFlags, nullptr,
                                   nullptr, nullptr));
   if (!ost.Sws) Fail("Cannot get resampling context");
@@ -72,6 +72,12 @@ void VideoSetup(TTranscodeState &s, TOutputStream &ost) {
   ost.SrcW = par->width;
   ost.SrcH = par->height;
   ost.SrcFmt = AVPixelFormat(par->format);
+  ost.Crop[0] = o.FrameTopBand;
+  ost.Crop[1] = o.FrameBottomBand;
+  ost.Crop[2] = o.FrameLeftBand;
+  ost.Crop[3] = o.FrameRightBand;
+  ost.InitialW = par->width;
+  ost.InitialH = par->height;
   VideoPathSetup(s, ost);
 }
 
@@ -142,13 +148,21 @@ void EmitVideo(TTranscodeState &s, TOutputStream &ost, TInputStream &ist, AVFram
   // 4-6. crop and scale
   AVPixelFormat fmt = AVPixelFormat(frame->format);
   if (frame->width != ost.SrcW || frame->height != ost.SrcH || fmt != ost.SrcFmt) {
-    int cropW = frame->width - o.FrameLeftBand - o.FrameRightBand;
-    int cropH = frame->height - o.FrameTopBand - o.FrameBottomBand;
+    if (!ost.Filter && ost.InitialW > 0 && ost.InitialH > 0) {
+      // Bands in proportion to the new size, kept even for the chroma planes.
+      const int initial[4] = {o.FrameTopBand, o.FrameBottomBand, o.FrameLeftBand, o.FrameRightBand};
+      for (int b = 0; b < 4; ++b) {
+        int64_t dim = b < 2 ? frame->height : frame->width, was = b < 2 ? ost.InitialH : ost.InitialW;
+        ost.Crop[b] = int(dim * initial[b] / was) & ~1;
+      }
+    }
+    int cropW = frame->width - ost.Crop[2] - ost.Crop[3];
+    int cropH = frame->height - ost.Crop[0] - ost.Crop[1];
     EngineLog(&e, llQuiet, "Input Stream #%d.%d frame size changed to %dx%d, %s", ist.File, ist.Index, cropW, cropH,
               ff.av_get_pix_fmt_name(fmt));
     ost.Sws.reset();
   }
-  bool crop = !ost.Filter && (o.FrameTopBand || o.FrameBottomBand || o.FrameLeftBand || o.FrameRightBand);
+  bool crop = !ost.Filter && (ost.Crop[0] || ost.Crop[1] || ost.Crop[2] || ost.Crop[3]);
   bool scale = crop || frame->width != enc->width || frame->height != enc->height || fmt != enc->pix_fmt;
   AVFrame *picture = frame;
   if (scale) {
@@ -169,12 +183,12 @@ void EmitVideo(TTranscodeState &s, TOutputStream &ost, TInputStream &ist, AVFram
     const uint8_t *src[4] = {};
     for (int p = 0; p < 4 && frame->data[p]; ++p) {
       bool chroma = (p == 1 || p == 2) && !(desc->flags & AV_PIX_FMT_FLAG_RGB);
-      int top = chroma ? (o.FrameTopBand >> desc->log2_chroma_h) : o.FrameTopBand;
-      int left = chroma ? (o.FrameLeftBand >> desc->log2_chroma_w) : o.FrameLeftBand;
+      int top = chroma ? (ost.Crop[0] >> desc->log2_chroma_h) : ost.Crop[0];
+      int left = chroma ? (ost.Crop[2] >> desc->log2_chroma_w) : ost.Crop[2];
       int pixelBytes = (desc->flags & AV_PIX_FMT_FLAG_PLANAR) ? 1 : std::max(1, ff.av_get_bits_per_pixel(desc) / 8);
       src[p] = frame->data[p] + top * frame->linesize[p] + left * pixelBytes;
     }
-    int cropH = frame->height - o.FrameTopBand - o.FrameBottomBand;
+    int cropH = frame->height - ost.Crop[0] - ost.Crop[1];
     ff.sws_scale(ost.Sws.get(), src, frame->linesize, 0, cropH, ost.Scaled->data, ost.Scaled->linesize);
     ff.av_frame_copy_props(ost.Scaled.get(), frame);
     picture = ost.Scaled.get();

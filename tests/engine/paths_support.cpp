@@ -59,7 +59,9 @@ struct Input {
 
 } // namespace
 
-Picture FirstPicture(const std::string &path) {
+namespace {
+
+Picture DecodePicture(const std::string &path, bool last) {
   ts::FileSummary check = ts::Inspect(path); // loads the libraries
   (void)check;
   Picture p;
@@ -79,11 +81,16 @@ Picture FirstPicture(const std::string &path) {
     int dstStride[4] = {f->width * 3};
     ff.sws_scale(sws, f->data, f->linesize, 0, f->height, dst, dstStride);
     ff.sws_freeContext(sws);
-    return false;
+    return last;
   });
   if (!p.Width) ADD_FAILURE() << "no picture decoded from " << path;
   return p;
 }
+
+} // namespace
+
+Picture FirstPicture(const std::string &path) { return DecodePicture(path, false); }
+Picture LastPicture(const std::string &path) { return DecodePicture(path, true); }
 
 Sound DecodeSound(const std::string &path) {
   ts::FileSummary check = ts::Inspect(path);

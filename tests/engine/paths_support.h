@@ -20,6 +20,8 @@ struct Picture {
 // The first picture of the first video stream; an empty picture (and a test failure) when
 // there is none.
 Picture FirstPicture(const std::string &path);
+// The last picture of the first video stream, likewise.
+Picture LastPicture(const std::string &path);
 
 struct Sound {
   int SampleRate = 0, Channels = 0;

@@ -217,3 +217,43 @@ TEST(PathsVideo, StatisticsFileHasALinePerPicture) {
   EXPECT_TRUE(bad.Failed);
   EXPECT_EQ(bad.ErrorMessage, "fopen fail: " + dir + "/no/such/folder/v.log");
 }
+
+// Two transport streams joined end to end: the picture halves its size half-way. The
+// output keeps its size and the crop bands shrink with the picture, so the same part of
+// the scene stays in view.
+TEST(PathsVideo, ASizeChangeMidStreamKeepsTheOutputAndRescalesTheCrop) {
+  fixtures::MediaSpec big;
+  big.container = "mpegts";
+  big.vcodec = "mpeg2video";
+  big.seconds = 1;
+  fixtures::MediaSpec small = big;
+  small.width = 160;
+  small.height = 120;
+  std::string dir = TempDir();
+  std::string joined = dir + "/joined.ts";
+  {
+    std::ofstream out(joined, std::ios::binary);
+    for (const auto &part : {fixtures::Make("big.ts", big), fixtures::Make("small.ts", small)}) {
+      std::ifstream in(part, std::ios::binary);
+      out << in.rdbuf();
+    }
+  }
+  LogCapture log;
+  std::string out = dir + "/resized.avi";
+  // The top quarter is cut: what is left is two thirds bars, one third the black strip.
+  TRunResult r = Convert(joined, {}, out, {{"vcodec", "mpeg4"}, {"croptop", "60"}, {"s", "160x120"}});
+  ASSERT_FALSE(r.Failed) << r.ErrorMessage;
+  EXPECT_NE(log.Text().find("frame size changed to 160x90, yuv420p"), std::string::npos) << log.Text();
+  const StreamSummary *v = Inspect(out).First(AVMEDIA_TYPE_VIDEO);
+  ASSERT_NE(v, nullptr);
+  EXPECT_EQ(v->Width, 160);
+  EXPECT_EQ(v->Height, 120);
+  EXPECT_NEAR(v->Packets, 50, 2);
+  for (const paths::Picture &p : {paths::FirstPicture(out), paths::LastPicture(out)}) {
+    ASSERT_EQ(p.Width, 160);
+    const uint8_t *yellow = p.At(30, 120 * 6 / 10); // second bar, just above the strip
+    EXPECT_TRUE(yellow[0] > 200 && yellow[1] > 200 && yellow[2] < 80)
+        << int(yellow[0]) << "," << int(yellow[1]) << "," << int(yellow[2]);
+    EXPECT_TRUE(Black(p.At(30, 120 * 9 / 10)));
+  }
+}
