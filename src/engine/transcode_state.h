@@ -157,6 +157,7 @@ struct TTranscodeState {
   TPreviewWindow PreviewWindow;
   int64_t LastPreview = 0;
   TFilePtr VStatsFile; // "vstats": opened on the first encoded picture
+  bool PluginsOff = false; // a hook asked to stop: neither it nor the plug-ins run again
 };
 
 // Logging with the engine as sender.

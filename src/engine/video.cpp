@@ -84,7 +84,18 @@ void VideoSetup(TTranscodeState &s, TOutputStream &ost) {
 void PreProcessPicture(TTranscodeState &s, TInputStream &ist, AVFrame *frame) {
   TCustomFFmpeg &e = s.Engine;
   ist.Frames++;
-  if (!e.HookSlot) return;
+  if (s.PluginsOff) return;
+  if (!e.HookSlot) {
+    const TFrameHookList &plugins = e.Options().FrameHooks;
+    if (plugins.Empty()) return;
+    // Plug-ins paint into the picture: it must be ours alone.
+    if (ff.av_frame_make_writable(frame) < 0) {
+      EngineLog(&e, llError, "hook buf malloc error.");
+      return;
+    }
+    plugins.Process(frame, ist.Pts);
+    return;
+  }
   if (ff.av_frame_make_writable(frame) < 0 || !FrameToBitmap(s.HookConv, frame)) {
     EngineLog(&e, llError, "Cannot initialize the toRGB conversion context");
     e.HookSlot = nullptr;
@@ -104,7 +115,10 @@ void PreProcessPicture(TTranscodeState &s, TInputStream &ist, AVFrame *frame) {
     EngineLog(&e, llError, "Cannot initialize the fromRGB conversion context");
     info.StopHook = true;
   }
-  if (info.StopHook) e.HookSlot = nullptr;
+  if (info.StopHook) {
+    e.HookSlot = nullptr;
+    s.PluginsOff = true;
+  }
 }
 
 void EmitVideo(TTranscodeState &s, TOutputStream &ost, TInputStream &ist, AVFrame *frame) {

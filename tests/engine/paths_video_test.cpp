@@ -257,3 +257,14 @@ TEST(PathsVideo, ASizeChangeMidStreamKeepsTheOutputAndRescalesTheCrop) {
     EXPECT_TRUE(Black(p.At(30, 120 * 9 / 10)));
   }
 }
+
+// A frame-hook plug-in sees every decoded picture and what it paints is encoded: the test
+// plug-in fills the brightness plane with its argument, so the black bar turns white.
+TEST(PathsVideo, PluginsPaintEveryPicture) {
+  std::string out = TempDir() + "/painted.avi";
+  TRunResult r = Convert(fixtures::Path("av.mkv"), {}, out,
+                         {{"vcodec", "mpeg4"}, {"an", "1"}, {"vhook", std::string(MARLO_HOOK_DIR) + "/marlo_test_hook.so 235"}});
+  ASSERT_FALSE(r.Failed) << r.ErrorMessage;
+  for (const paths::Picture &p : {paths::FirstPicture(out), paths::LastPicture(out)})
+    EXPECT_TRUE(White(p.At(300, 10))) << "the black bar is not painted";
+}
