@@ -271,13 +271,16 @@ TEST_F(ConvertVerb, SignalStopsTheRunningFileWithAPlayableOutputAndExit3) {
   spec.seconds = 30;
   const std::string in = fixtures::Make("long.mkv", spec);
   const std::string second = Copy("av.mp4", "src/after.mp4");
-  // Thirty seconds of H.264 with an effect drawn on every frame is slow enough to be caught.
   const pid_t pid = Start({"--format", "1", "--pick", "paraVideoSize=640x480", "--brightness",
                            "300", in, second});
-  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  // The signal comes a moment after the first output is opened, whatever the machine's speed.
+  const std::string out = OutDir() + "/long_(new).mp4";
+  for (int i = 0; i < 200 && !fs::exists(out); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  std::this_thread::sleep_for(std::chrono::milliseconds(600));
   ::kill(pid, SIGINT);
   EXPECT_EQ(Wait(pid), 3) << Stderr();
-  const Facts f = factsOf(OutDir() + "/long_(new).mp4");
+  const Facts f = factsOf(out);
   EXPECT_TRUE(f.Opened);
   EXPECT_GT(f.Seconds, 0.1);
   EXPECT_LT(f.Seconds, 29);
