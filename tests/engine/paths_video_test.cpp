@@ -268,3 +268,36 @@ TEST(PathsVideo, PluginsPaintEveryPicture) {
   for (const paths::Picture &p : {paths::FirstPicture(out), paths::LastPicture(out)})
     EXPECT_TRUE(White(p.At(300, 10))) << "the black bar is not painted";
 }
+
+// The same joined stream through a filter text: the graph takes the new size and the
+// output keeps the padded size.
+TEST(PathsVideo, ASizeChangeMidStreamPassesThroughTheFilterGraph) {
+  fixtures::MediaSpec big;
+  big.container = "mpegts";
+  big.vcodec = "mpeg2video";
+  big.seconds = 1;
+  fixtures::MediaSpec small = big;
+  small.width = 160;
+  small.height = 120;
+  std::string dir = TempDir();
+  std::string joined = dir + "/joined.ts";
+  {
+    std::ofstream out(joined, std::ios::binary);
+    for (const auto &part : {fixtures::Make("big.ts", big), fixtures::Make("small.ts", small)}) {
+      std::ifstream in(part, std::ios::binary);
+      out << in.rdbuf();
+    }
+  }
+  std::string out = dir + "/padded.avi";
+  TRunResult r = Convert(joined, {}, out, {{"vcodec", "mpeg4"}, {"s", "160x112"}, {"vf", "pad=160:120:0:4"}});
+  ASSERT_FALSE(r.Failed) << r.ErrorMessage;
+  const StreamSummary *v = Inspect(out).First(AVMEDIA_TYPE_VIDEO);
+  ASSERT_NE(v, nullptr);
+  EXPECT_EQ(v->Width, 160);
+  EXPECT_EQ(v->Height, 120);
+  EXPECT_NEAR(v->Packets, 50, 2);
+  paths::Picture last = paths::LastPicture(out);
+  ASSERT_EQ(last.Width, 160);
+  EXPECT_TRUE(Black(last.At(5, 0)));
+  EXPECT_TRUE(White(last.At(5, 20)));
+}
