@@ -24,7 +24,7 @@ void WriteVideoStats(TTranscodeState &s, TOutputStream &ost, const AVPacket *pkt
   size_t size = 0;
   const uint8_t *q = ff.av_packet_get_side_data(pkt, AV_PKT_DATA_QUALITY_STATS, &size);
   int quality = q && size >= 4 ? int(AV_RL32(q)) : 0;
-  auto type = AVPictureType(q && size >= 5 ? q[4] : AV_PICTURE_TYPE_NONE);
+  auto type = q && size >= 5 ? AVPictureType(q[4]) : AV_PICTURE_TYPE_NONE;
   if (type == AV_PICTURE_TYPE_NONE) type = (pkt->flags & AV_PKT_FLAG_KEY) ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_P;
   FILE *f = s.VStatsFile.get();
   fprintf(f, "frame= %5d q= %2.1f ", int(ost.FramesWritten + 1), quality / double(kQp2Lambda));

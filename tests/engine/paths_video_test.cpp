@@ -81,7 +81,9 @@ TEST(PathsVideo, FilterTextsEndAtThePaddedSizeWithBars) {
     ASSERT_EQ(p.Width, c.width);
     int x = c.barColumns + 5; // inside the white bar, right of any side bar
     EXPECT_TRUE(Black(p.At(x, 0))) << "no bar above the picture";
-    if (c.barColumns) EXPECT_TRUE(Black(p.At(c.barColumns / 2, c.height / 2))) << "no bar left of the picture";
+    if (c.barColumns) {
+      EXPECT_TRUE(Black(p.At(c.barColumns / 2, c.height / 2))) << "no bar left of the picture";
+    }
     EXPECT_TRUE(White(p.At(x, c.barRows + 8))) << "the picture is not below the bar";
   }
 }

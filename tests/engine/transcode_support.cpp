@@ -158,7 +158,7 @@ void AddChapters(const std::string &source, const std::string &target,
     c->start = llround(chapters[k].first * 1000);
     c->end = llround(chapters[k].second * 1000);
     ff.av_dict_set(&c->metadata, "title", ("Chapter " + std::to_string(k + 1)).c_str(), 0);
-    ff.av_dynarray_add_nofree(&oc->chapters, reinterpret_cast<int *>(&oc->nb_chapters), c);
+    ASSERT_GE(ff.av_dynarray_add_nofree(&oc->chapters, reinterpret_cast<int *>(&oc->nb_chapters), c), 0);
   }
   ASSERT_GE(ff.avio_open(&oc->pb, target.c_str(), AVIO_FLAG_WRITE), 0);
   ASSERT_GE(ff.avformat_write_header(oc, nullptr), 0);
