@@ -27,6 +27,7 @@
 #include "formats/global.h"
 #include "formats/settings.h"
 #include "media/loader.h"
+#include "player/ffplayer.h"
 #include "ui/app_exception.h"
 #include "ui/file_list_view.h"
 #include "ui/format_picker.h"
@@ -100,10 +101,12 @@ TfrmMain::TfrmMain(TOptions options) : options_(options) {
   mainWindow = this;
   setObjectName("frmMain");
   ccavc_ = std::make_unique<TMediaConverter>();
+  player_ = std::make_unique<TFFPlayer>();
   News = BuiltInNews(); // until an update check brings its own
   buildControls();
   buildMenus();
   connectControls();
+  connectPreview();
   FormCreate();
 }
 
@@ -115,6 +118,11 @@ TfrmMain::~TfrmMain() {
   ccavc_->OnPreviewBitmap = nullptr;
   ccavc_->Stop(true);
   ccavc_.reset();
+  player_->OnFileOpen = nullptr;
+  player_->OnPosition = nullptr;
+  player_->OnState = nullptr;
+  player_->Close(true);
+  player_.reset();
   progress_.reset();
   if (mainWindow == this) mainWindow = nullptr;
 }
@@ -199,8 +207,8 @@ void TfrmMain::buildControls() {
   trcVolume->setObjectName("trcVolume");
   trcVolume->setRange(0, 128);
   trcVolume->setGeometry(170, 224, 78, 20);
-  for (QWidget *w : std::initializer_list<QWidget *>{imgbtnPlay, imgbtnPAuse, imgbtnStop,
-                                                      imgbtnSnap, ckMute, trcVolume})
+  // Pause, Stop and Snapshot wait for a file to play.
+  for (QWidget *w : std::initializer_list<QWidget *>{imgbtnPAuse, imgbtnStop, imgbtnSnap})
     w->setEnabled(false);
 
   grpbxVideo = new QGroupBox("Video Options", client);
@@ -410,7 +418,7 @@ void TfrmMain::showEvent(QShowEvent *event) {
 
 void TfrmMain::FormShow() {
   setFixedSize(ClientWidth, ClientHeight + menuBar()->sizeHint().height());
-  imgbtnPlay->setEnabled(false); // enabled once the preview player is part of the program
+  imgbtnPlay->setEnabled(true);
   imgbtnPAuse->setEnabled(false);
   imgbtnStop->setEnabled(false);
   imgbtnSnap->setEnabled(false);
@@ -496,15 +504,4 @@ void TfrmMain::ChooseSkin(int index) {
 
 void TfrmMain::message(const QString &text, const QString &caption, int icon) {
   UiServices().Message(this, text, caption, static_cast<TMsgIcon>(icon), QMessageBox::Ok);
-}
-
-void TfrmMain::StopPreview() {
-  if (PreviewStopped) return;
-  trcPreview->setValue(0);
-  trcPreview->setEnabled(false);
-  PreviewStopped = true;
-  PreviewPaused = false;
-  lblTime->setText("00:00:00");
-  lblPTS->setText("00:00:00");
-  pan1->update();
 }

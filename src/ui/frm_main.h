@@ -30,6 +30,8 @@ class QToolButton;
 class QTreeWidget;
 class TFormatPicker;
 class TfrmProgress;
+class TCustomPlayer;
+class TFFPlayer;
 
 // One row of the file list; the record lives and dies with the row.
 class TFileRow : public QTreeWidgetItem {
@@ -141,7 +143,22 @@ public:
   // Skins.
   void ChooseSkin(int index);
 
-  // Preview box (the player is not part of this window yet).
+  // Preview box.
+  int64_t PreviewDuration = 0; // microseconds
+  TFFPlayer &FFPlayer() { return *player_; }
+  void imgbtnPlayClick();
+  void imgbtnPauseClick();
+  void imgbtnStopClick() { StopPreview(); }
+  void imgbtnSnapClick();
+  void FFPlayerFileOpen(TCustomPlayer *Sender, int64_t ADuration, int AFrameWidth,
+                        int AFrameHeight, int &AScreenWidth, int &AScreenHeight);
+  void FFPlayerPosition(TCustomPlayer *Sender, int64_t APTS);
+  void FFPlayerState(TCustomPlayer *Sender, int AState);
+  void ckMuteClick();
+  void trcVolumeChange();
+  void trcVolumeMouseUp();
+  // Seeks to the seek bar's position as a share of the duration.
+  void trcPreviewMouseUp();
   void StopPreview();
 
 protected:
@@ -153,6 +170,8 @@ private:
   void buildControls();
   void buildMenus();
   void connectControls();
+  void connectPreview();
+  void openPreview(TFileRow *row);
   void setColumns();
   void updateEditMenu(QMenu *menu, bool popup);
   void fillList(QComboBox *combo, const std::string &listKey, bool nullOnly);
@@ -182,6 +201,8 @@ private:
   TOptions options_;
   std::unique_ptr<TMediaConverter> ccavc_;
   std::unique_ptr<TfrmProgress> progress_;
+  std::unique_ptr<TFFPlayer> player_;
+  std::unique_ptr<QObject> previewMouse_; // watches the seek and volume bars' releases
   std::vector<TlvFilesRecord> runRecords_; // the rows' records as Start queued them
   int queuedTasks_ = 0;
   int stopDepth_ = 0;

@@ -159,7 +159,10 @@ void TfrmMain::AddFiles(const QStringList &files) {
     lvFiles->setFocus();
     lvFiles->viewport()->update();
   }
-  if (PlayAfterAdd) PlayAfterAdd = false; // the preview starts here once the player exists
+  if (PlayAfterAdd) {
+    PlayAfterAdd = false;
+    if (RowCount() > 0) imgbtnPlayClick();
+  }
 }
 
 void TfrmMain::btnRemoveClick() {
