@@ -209,6 +209,15 @@ private slots:
     frm->imgbtnSnapClick();
     QVERIFY(!fs::exists(folder + "Snapshot_full.bmp"));
     QVERIFY(fs::exists(folder + "Snapshot_small.jpg"));
+
+    // A picture that cannot be written is reported, and the folder is not shown as if done.
+    fs::remove(folder + "Snapshot_full.jpg");
+    fs::create_directory(folder + "Snapshot_full.jpg");
+    services->OpenedFolders.clear();
+    frm->imgbtnSnapClick();
+    QCOMPARE(services->Messages.size(), size_t(1));
+    QVERIFY(services->Messages[0].Text.contains("Snapshot_full.jpg"));
+    QVERIFY(services->OpenedFolders.isEmpty());
     closeWindow(frm);
   }
 };
