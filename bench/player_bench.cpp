@@ -37,15 +37,15 @@ int main(int argc, char **argv) {
     std::fprintf(stderr, "%s\n", FFLoader().LastError().c_str());
     return 1;
   }
-  fixtures::MediaSpec spec;
-  spec.container = "mp4";
-  spec.vcodec = "libx264";
-  spec.acodec = "aac";
-  spec.width = 1280;
-  spec.height = 720;
-  spec.seconds = 8;
-  spec.videoOptions = {{"preset", "veryfast"}};
-  const std::string file = fixtures::Make("hd720.mp4", spec);
+  fixtures::MediaSpec recipe;
+  recipe.container = "mp4";
+  recipe.vcodec = "libx264";
+  recipe.acodec = "aac";
+  recipe.width = 1280;
+  recipe.height = 720;
+  recipe.seconds = 8;
+  recipe.videoOptions = {{"preset", "veryfast"}};
+  const std::string file = fixtures::Make("hd720.mp4", recipe);
 
   QWidget panel;
   panel.resize(243, 171);

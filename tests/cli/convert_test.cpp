@@ -264,12 +264,12 @@ TEST_F(ConvertVerb, AFailedFileExitsWith1WithItsReasonWhileTheOthersConvert) {
 }
 
 TEST_F(ConvertVerb, SignalStopsTheRunningFileWithAPlayableOutputAndExit3) {
-  fixtures::MediaSpec spec;
-  spec.container = "matroska";
-  spec.vcodec = "mpeg4";
-  spec.acodec = "mp2";
-  spec.seconds = 30;
-  const std::string in = fixtures::Make("long.mkv", spec);
+  fixtures::MediaSpec recipe;
+  recipe.container = "matroska";
+  recipe.vcodec = "mpeg4";
+  recipe.acodec = "mp2";
+  recipe.seconds = 30;
+  const std::string in = fixtures::Make("long.mkv", recipe);
   const std::string second = Copy("av.mp4", "src/after.mp4");
   const pid_t pid = Start({"--format", "1", "--pick", "paraVideoSize=640x480", "--brightness",
                            "300", in, second});

@@ -82,13 +82,13 @@ TEST(PathsAudio, VolumeScalesEverySampleFormat) {
 // Sound that starts two seconds after the picture: with "async" 1 the output starts with
 // two seconds of silence, and says so at high verbosity.
 TEST(PathsAudio, SyncMethodFillsALateStartWithSilence) {
-  fixtures::MediaSpec spec;
-  spec.container = "matroska";
-  spec.vcodec = "mpeg4";
-  spec.acodec = "pcm_s16le";
-  spec.seconds = 3;
-  spec.audioStart = 2;
-  std::string src = fixtures::Make("late_sound.mkv", spec);
+  fixtures::MediaSpec recipe;
+  recipe.container = "matroska";
+  recipe.vcodec = "mpeg4";
+  recipe.acodec = "pcm_s16le";
+  recipe.seconds = 3;
+  recipe.audioStart = 2;
+  std::string src = fixtures::Make("late_sound.mkv", recipe);
   LogCapture log;
   std::string out = TempDir() + "/late.wav";
   TRunResult r = Convert(src, {}, out, {{"vn", "1"}, {"acodec", "pcm_s16le"}, {"async", "1"}, {"v", "3"}});

@@ -230,14 +230,14 @@ std::string Check(const std::string &output, const Promise &p) {
 }
 
 std::string Source() {
-  fixtures::MediaSpec spec;
-  spec.container = "mp4";
-  spec.vcodec = "libx264";
-  spec.acodec = "aac";
-  spec.width = 320;
-  spec.height = 240;
-  spec.seconds = kSourceSeconds;
-  return fixtures::Make("sweep.mp4", spec);
+  fixtures::MediaSpec recipe;
+  recipe.container = "mp4";
+  recipe.vcodec = "libx264";
+  recipe.acodec = "aac";
+  recipe.width = 320;
+  recipe.height = 240;
+  recipe.seconds = kSourceSeconds;
+  return fixtures::Make("sweep.mp4", recipe);
 }
 
 // The catalogue in parts, so that they run side by side and each stays well inside the

@@ -250,12 +250,12 @@ TEST(Probe, CreationTimeGivesTimeStampAndItsLine) {
   setenv("TZ", "UTC", 1);
   tzset();
   loadLibs();
-  fixtures::MediaSpec spec;
-  spec.container = "mp4";
-  spec.vcodec = "mpeg4";
-  spec.seconds = 0.4;
-  spec.tags = {{"creation_time", "2021-03-04T05:06:07.000000Z"}};
-  const std::string path = fixtures::Make("created.mp4", spec);
+  fixtures::MediaSpec recipe;
+  recipe.container = "mp4";
+  recipe.vcodec = "mpeg4";
+  recipe.seconds = 0.4;
+  recipe.tags = {{"creation_time", "2021-03-04T05:06:07.000000Z"}};
+  const std::string path = fixtures::Make("created.mp4", recipe);
 
   TAVProbe probe;
   ASSERT_TRUE(probe.LoadFile(path)) << probe.LastErrMsg();

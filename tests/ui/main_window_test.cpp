@@ -45,12 +45,12 @@ std::string aviSection() { return FormatSectionName(AviCode); }
 
 // A source long enough to stop or pause in its middle.
 std::string longSource() {
-  fixtures::MediaSpec spec;
-  spec.container = "avi";
-  spec.vcodec = "mpeg4";
-  spec.acodec = "libmp3lame";
-  spec.seconds = 12;
-  return fixtures::Make("long.avi", spec);
+  fixtures::MediaSpec recipe;
+  recipe.container = "avi";
+  recipe.vcodec = "mpeg4";
+  recipe.acodec = "libmp3lame";
+  recipe.seconds = 12;
+  return fixtures::Make("long.avi", recipe);
 }
 
 std::string copyTo(const std::string &from, const std::string &to) {
