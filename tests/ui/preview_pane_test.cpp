@@ -81,6 +81,9 @@ private slots:
     QVERIFY(WaitFor([&] { return frm->lblPTS->text() == "0:00:06"; }, 10000));
     QVERIFY(WaitFor([&] { return frm->lblTime->text() > "00:00:00.500"; }, 10000));
     QVERIFY(frm->mmoLog->toPlainText().contains("duration: 6.0"));
+    // The probe report of the previewed file goes to the hidden log with it.
+    QVERIFY(frm->mmoLog->toPlainText().contains(
+        QString::fromStdString("File Name: " + frm->Row(0)->Record.SourceFile)));
 
     QTest::mouseClick(frm->imgbtnPAuse, Qt::LeftButton);
     QVERIFY(frm->PreviewPaused);
