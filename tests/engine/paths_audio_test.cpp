@@ -15,26 +15,6 @@ using namespace ts;
 
 namespace {
 
-class LogCapture {
-public:
-  LogCapture() {
-    FFLogger().SetTriggerEventInMainThread(false);
-    FFLogger().SetOnLog([this](const void *, uint32_t, TLogLevel, const std::string &msg) {
-      std::lock_guard lock(mutex_);
-      text_ += msg + "\n";
-    });
-  }
-  ~LogCapture() { FFLogger().SetOnLog(nullptr); }
-  std::string Text() {
-    std::lock_guard lock(mutex_);
-    return text_;
-  }
-
-private:
-  std::mutex mutex_;
-  std::string text_;
-};
-
 std::string Tone(const std::string &name, const std::string &codec, const std::string &sampleFormat,
                  double amplitude = fixtures::kToneAmplitude) {
   fixtures::MediaSpec s;

@@ -15,26 +15,6 @@ using namespace ts;
 
 namespace {
 
-class LogCapture {
-public:
-  LogCapture() {
-    FFLogger().SetTriggerEventInMainThread(false);
-    FFLogger().SetOnLog([this](const void *, uint32_t, TLogLevel, const std::string &msg) {
-      std::lock_guard lock(mutex_);
-      text_ += msg + "\n";
-    });
-  }
-  ~LogCapture() { FFLogger().SetOnLog(nullptr); }
-  std::string Text() {
-    std::lock_guard lock(mutex_);
-    return text_;
-  }
-
-private:
-  std::mutex mutex_;
-  std::string text_;
-};
-
 bool Black(const uint8_t *rgb) { return rgb[0] < 40 && rgb[1] < 40 && rgb[2] < 40; }
 bool White(const uint8_t *rgb) { return rgb[0] > 200 && rgb[1] > 200 && rgb[2] > 200; }
 

@@ -13,27 +13,6 @@ using namespace ts;
 
 namespace {
 
-// Collects the engine's log lines for the duration of a test.
-class LogCapture {
-public:
-  LogCapture() {
-    FFLogger().SetTriggerEventInMainThread(false);
-    FFLogger().SetOnLog([this](const void *, uint32_t, TLogLevel, const std::string &msg) {
-      std::lock_guard lock(mutex_);
-      text_ += msg + "\n";
-    });
-  }
-  ~LogCapture() { FFLogger().SetOnLog(nullptr); }
-  std::string Text() {
-    std::lock_guard lock(mutex_);
-    return text_;
-  }
-
-private:
-  std::mutex mutex_;
-  std::string text_;
-};
-
 // Two inputs into one output, each input with its own options.
 TRunResult ConvertTwo(const std::string &in0, const std::string &in1, const std::string &output,
                       const OptionList &outOpts) {

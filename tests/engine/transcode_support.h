@@ -3,14 +3,37 @@
 #pragma once
 
 #include "engine/transcoder.h"
+#include "media/logger.h"
 
 #include <map>
+#include <mutex>
 #include <string>
 #include <vector>
 
 namespace ts {
 
 using OptionList = std::vector<std::pair<std::string, std::string>>;
+
+// Collects the engine's log lines for the duration of a test.
+class LogCapture {
+public:
+  LogCapture() {
+    FFLogger().SetTriggerEventInMainThread(false);
+    FFLogger().SetOnLog([this](const void *, uint32_t, TLogLevel, const std::string &msg) {
+      std::lock_guard lock(mutex_);
+      text_ += msg + "\n";
+    });
+  }
+  ~LogCapture() { FFLogger().SetOnLog(nullptr); }
+  std::string Text() {
+    std::lock_guard lock(mutex_);
+    return text_;
+  }
+
+private:
+  std::mutex mutex_;
+  std::string text_;
+};
 
 // One stream of a media file as read back packet by packet.
 struct StreamSummary {
