@@ -376,7 +376,14 @@ void TranscodeSetup(TTranscodeState &s) {
 
   // 11. headers
   for (int f = 0; f < int(s.Outputs.size()); ++f) {
-    int err = ff.avformat_write_header(s.Outputs[f].Ctx, nullptr);
+    // The muxer's own settings (a target's "muxrate", say) reach it here; any it does not
+    // know are named rather than dropped in silence.
+    AVDictionary *muxOpts = e.Options().Generic.FormatPrivateOptionsCopy();
+    int err = ff.avformat_write_header(s.Outputs[f].Ctx, &muxOpts);
+    for (const AVDictionaryEntry *t = nullptr; (t = ff.av_dict_get(muxOpts, "", t, AV_DICT_IGNORE_SUFFIX));)
+      EngineLog(&e, llWarning, "Option \"%s\" = \"%s\" was not used by muxer %s", t->key, t->value,
+                s.Outputs[f].Ctx->oformat->name);
+    ff.av_dict_free(&muxOpts);
     if (err < 0) {
       LogStreamMapping(s);
       std::string msg = Format("Could not write header for output file #%d (incorrect codec parameters ?)", f);
