@@ -67,21 +67,6 @@ void baseSettings(const Scratch &scratch) {
   ini.WriteString(aviSection(), "paraVideoSize", "320x240");
 }
 
-std::unique_ptr<TfrmMain> openWindow() {
-  TMainOptions options;
-  options.UpdateCheck = false;
-  auto frm = std::make_unique<TfrmMain>(options);
-  frm->show();
-  WaitFor([&] { return !frm->edt1->text().isEmpty(); }, 5000);
-  return frm;
-}
-
-void closeWindow(std::unique_ptr<TfrmMain> &frm) {
-  frm->SkipExitPrompt = true;
-  frm->close();
-  frm.reset();
-}
-
 QStringList column(const TfrmMain &frm, int col) {
   QStringList texts;
   for (int i = 0; i < frm.RowCount(); ++i) texts << frm.Row(i)->text(col);

@@ -25,30 +25,19 @@ namespace fs = std::filesystem;
 namespace {
 
 std::string longSource() {
-  fixtures::MediaSpec spec;
-  spec.container = "avi";
-  spec.vcodec = "mpeg4";
-  spec.acodec = "libmp3lame";
-  spec.seconds = 6;
-  return fixtures::Make("preview.avi", spec);
+  fixtures::MediaSpec recipe;
+  recipe.container = "avi";
+  recipe.vcodec = "mpeg4";
+  recipe.acodec = "libmp3lame";
+  recipe.seconds = 6;
+  return fixtures::Make("preview.avi", recipe);
 }
 
 std::unique_ptr<TfrmMain> openWindow(const Scratch &scratch) {
   TIniFile ini(scratch.Settings());
   ini.WriteString(SettingsSection, "OutPutDir", scratch.File("out"));
   ini.WriteString(SettingsSection, "SnapOutPutDir", scratch.File("snaps"));
-  TMainOptions options;
-  options.UpdateCheck = false;
-  auto frm = std::make_unique<TfrmMain>(options);
-  frm->show();
-  WaitFor([&] { return !frm->edt1->text().isEmpty(); }, 5000);
-  return frm;
-}
-
-void closeWindow(std::unique_ptr<TfrmMain> &frm) {
-  frm->SkipExitPrompt = true;
-  frm->close();
-  frm.reset();
+  return ::openWindow();
 }
 
 void doubleClickFirstRow(TfrmMain &frm) {

@@ -5,15 +5,18 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QLineEdit>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <deque>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "formats/global.h"
+#include "ui/frm_main.h"
 #include "ui/services.h"
 
 namespace ui_test {
@@ -112,6 +115,22 @@ inline bool WaitFor(const std::function<bool()> &done, int ms = 30000) {
     QTest::qWait(5);
   }
   return true;
+}
+
+// Shows the main window without the update check, once its format picker is filled.
+inline std::unique_ptr<TfrmMain> openWindow() {
+  TMainOptions options;
+  options.UpdateCheck = false;
+  auto frm = std::make_unique<TfrmMain>(options);
+  frm->show();
+  WaitFor([&] { return !frm->edt1->text().isEmpty(); }, 5000);
+  return frm;
+}
+
+inline void closeWindow(std::unique_ptr<TfrmMain> &frm) {
+  frm->SkipExitPrompt = true;
+  frm->close();
+  frm.reset();
 }
 
 } // namespace ui_test
