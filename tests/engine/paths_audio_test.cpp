@@ -95,7 +95,8 @@ TEST(PathsAudio, FixedFrameSizeEncodersGetWholeFrames) {
     std::string out = dir + "/tone.mp2";
     TRunResult r = Convert(fixtures::Path("tone.wav"), {}, out, {{"acodec", "mp2"}, {"ar", c.rate}});
     ASSERT_FALSE(r.Failed) << r.ErrorMessage;
-    const StreamSummary *a = Inspect(out).First(AVMEDIA_TYPE_AUDIO);
+    const FileSummary summary = Inspect(out); // owns what First points into
+    const StreamSummary *a = summary.First(AVMEDIA_TYPE_AUDIO);
     ASSERT_NE(a, nullptr);
     EXPECT_EQ(a->Packets, c.packets);
   }

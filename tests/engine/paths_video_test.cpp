@@ -132,7 +132,8 @@ TEST(PathsVideo, FrameRateSyncDropsAndDuplicates) {
     EXPECT_EQ(paths::CountLines(text, "dup!"), dups) << "only single duplicates expected";
     EXPECT_NEAR(dups, c.dups, 1);
     EXPECT_NEAR(drops, c.drops, 1);
-    const StreamSummary *v = Inspect(out).First(AVMEDIA_TYPE_VIDEO);
+    const FileSummary summary = Inspect(out); // owns what First points into
+    const StreamSummary *v = summary.First(AVMEDIA_TYPE_VIDEO);
     ASSERT_NE(v, nullptr);
     EXPECT_NEAR(v->Packets, c.pictures, 2);
   }
@@ -143,7 +144,8 @@ TEST(PathsVideo, DeinterlacingKeepsEveryPicture) {
   std::string out = TempDir() + "/deint.mkv";
   TRunResult r = Convert(fixtures::Path("av.mkv"), {}, out, {{"vcodec", "mpeg4"}, {"an", "1"}, {"deinterlace", "1"}});
   ASSERT_FALSE(r.Failed) << r.ErrorMessage;
-  const StreamSummary *v = Inspect(out).First(AVMEDIA_TYPE_VIDEO);
+  const FileSummary summary = Inspect(out); // owns what First points into
+  const StreamSummary *v = summary.First(AVMEDIA_TYPE_VIDEO);
   ASSERT_NE(v, nullptr);
   EXPECT_EQ(v->Packets, 50);
   EXPECT_NEAR(v->FirstPts, 0.0, 0.001);
@@ -226,7 +228,8 @@ TEST(PathsVideo, ASizeChangeMidStreamKeepsTheOutputAndRescalesTheCrop) {
   TRunResult r = Convert(joined, {}, out, {{"vcodec", "mpeg4"}, {"croptop", "60"}, {"s", "160x120"}});
   ASSERT_FALSE(r.Failed) << r.ErrorMessage;
   EXPECT_NE(log.Text().find("frame size changed to 160x90, yuv420p"), std::string::npos) << log.Text();
-  const StreamSummary *v = Inspect(out).First(AVMEDIA_TYPE_VIDEO);
+  const FileSummary summary = Inspect(out); // owns what First points into
+  const StreamSummary *v = summary.First(AVMEDIA_TYPE_VIDEO);
   ASSERT_NE(v, nullptr);
   EXPECT_EQ(v->Width, 160);
   EXPECT_EQ(v->Height, 120);
@@ -273,7 +276,8 @@ TEST(PathsVideo, ASizeChangeMidStreamPassesThroughTheFilterGraph) {
   std::string out = dir + "/padded.avi";
   TRunResult r = Convert(joined, {}, out, {{"vcodec", "mpeg4"}, {"s", "160x112"}, {"vf", "pad=160:120:0:4"}});
   ASSERT_FALSE(r.Failed) << r.ErrorMessage;
-  const StreamSummary *v = Inspect(out).First(AVMEDIA_TYPE_VIDEO);
+  const FileSummary summary = Inspect(out); // owns what First points into
+  const StreamSummary *v = summary.First(AVMEDIA_TYPE_VIDEO);
   ASSERT_NE(v, nullptr);
   EXPECT_EQ(v->Width, 160);
   EXPECT_EQ(v->Height, 120);
