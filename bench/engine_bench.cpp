@@ -1,0 +1,333 @@
+// Times whole processes: the engine verb of marlo-convert against the minimal transcoder
+// beside it, with and without the custom hook, and their peak memory. Judges nothing else.
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "fixtures/fixtures.h"
+#include "media/ffapi.h"
+#include "media/loader.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// One conversion, as each program is told to make it. The minimal program holds the same
+// encoder settings under its preset letter.
+struct Conversion {
+  const char *Label;
+  const char *Preset;    // bench_minimal_transcode --preset
+  const char *Extension; // of the output
+  std::vector<const char *> EngineOptions;
+};
+
+const Conversion kConversions[] = {
+    {"(a) MPEG-4 640x480 + MP3, AVI",
+     "a",
+     ".avi",
+     {"f=avi", "vcodec=mpeg4", "s=640x480", "b=1000000", "g=12", "acodec=libmp3lame", "ab=128000", "ar=44100",
+      "ac=2"}},
+    {"(b) H.264 320x240 iPod + AAC, MP4",
+     "b",
+     ".mp4",
+     {"f=mp4", "vcodec=libx264", "vpre=libx264-ipod", "s=320x240", "acodec=aac", "ab=128000", "ar=44100", "ac=2"}},
+};
+
+enum Program { Minimal, Engine, EngineHook, kPrograms };
+const char *const kProgramNames[kPrograms] = {"minimal", "engine", "engine+hook"};
+
+constexpr double kEngineTarget = 1.05; // engine / minimal
+constexpr double kHookTarget = 1.25;   // engine with hook / without
+constexpr double kMemoryTargetMB = 250;
+
+struct Run {
+  double Seconds;
+  double PeakMB;
+};
+
+std::string Folder(const std::string &path) {
+  const size_t slash = path.rfind('/');
+  return slash == std::string::npos ? "." : path.substr(0, slash);
+}
+
+std::string SelfFolder() {
+  std::error_code ec;
+  const fs::path self = fs::read_symlink("/proc/self/exe", ec);
+  if (ec) {
+    std::fprintf(stderr, "bench_engine: cannot find its own folder: %s\n", ec.message().c_str());
+    std::exit(1);
+  }
+  return Folder(self.string());
+}
+
+std::string Tail(const std::string &file, size_t bytes) {
+  std::ifstream in(file, std::ios::binary);
+  std::ostringstream all;
+  all << in.rdbuf();
+  const std::string text = all.str();
+  return text.size() > bytes ? "..." + text.substr(text.size() - bytes) : text;
+}
+
+// Runs `argv` to its end with its output in `log`; the wall time and the process's peak
+// resident memory. Leaves the program with the log's end when the run fails.
+Run Time(const std::vector<std::string> &argv, const std::string &log) {
+  std::vector<char *> args;
+  for (const std::string &a : argv) args.push_back(const_cast<char *>(a.c_str()));
+  args.push_back(nullptr);
+  const auto start = std::chrono::steady_clock::now();
+  const pid_t pid = ::fork();
+  if (pid < 0) {
+    std::perror("bench_engine: fork");
+    std::exit(1);
+  }
+  if (pid == 0) {
+    const int fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fd >= 0) {
+      ::dup2(fd, STDOUT_FILENO);
+      ::dup2(fd, STDERR_FILENO);
+      ::close(fd);
+    }
+    ::execv(args[0], args.data());
+    std::fprintf(stderr, "cannot run %s: %s\n", args[0], std::strerror(errno));
+    ::_exit(127);
+  }
+  int status = 0;
+  rusage usage{};
+  if (::wait4(pid, &status, 0, &usage) != pid) {
+    std::perror("bench_engine: wait4");
+    std::exit(1);
+  }
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    std::string line;
+    for (const std::string &a : argv) line += a + " ";
+    std::fprintf(stderr, "bench_engine: this run failed (%s %d):\n  %s\n%s\n",
+                 WIFEXITED(status) ? "exit status" : "signal",
+                 WIFEXITED(status) ? WEXITSTATUS(status) : WTERMSIG(status), line.c_str(),
+                 Tail(log, 2000).c_str());
+    std::exit(1);
+  }
+  return {seconds, usage.ru_maxrss / 1024.0};
+}
+
+std::vector<std::string> Command(Program program, const std::string &bin, const Conversion &c,
+                                 const std::string &in, const std::string &out) {
+  if (program == Minimal)
+    return {bin + "/bench_minimal_transcode", in, out, "--preset", c.Preset};
+  std::vector<std::string> argv = {bin + "/marlo-convert", "engine", "--loglevel", "error",
+                                   "--input",              in,       "--output",   out};
+  for (const char *option : c.EngineOptions) {
+    argv.push_back("--out-opt");
+    argv.push_back(option);
+  }
+  if (program == EngineHook) argv.push_back("--hook");
+  return argv;
+}
+
+double Median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  const size_t n = v.size();
+  return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+}
+
+// What an output holds, read back to show that both programs made the same thing.
+struct Summary {
+  std::string Container, Video, Audio, EncoderSettings;
+  int64_t VideoPackets = 0, AudioPackets = 0, Bytes = 0;
+};
+
+// The settings text the H.264 encoder writes into its first packet ("cabac=0 ref=1 ...").
+std::string EncoderSettings(const AVPacket *pkt) {
+  const std::string data(reinterpret_cast<const char *>(pkt->data), size_t(pkt->size));
+  const size_t at = data.find("options: ");
+  if (at == std::string::npos) return {};
+  const size_t end = data.find('\0', at);
+  return data.substr(at + 9, end == std::string::npos ? std::string::npos : end - at - 9);
+}
+
+Summary Summarise(const std::string &file) {
+  Summary s;
+  AVFormatContext *ctx = nullptr;
+  if (ff.avformat_open_input(&ctx, file.c_str(), nullptr, nullptr) < 0 ||
+      ff.avformat_find_stream_info(ctx, nullptr) < 0) {
+    if (ctx) ff.avformat_close_input(&ctx);
+    std::fprintf(stderr, "bench_engine: cannot read back %s\n", file.c_str());
+    std::exit(1);
+  }
+  s.Container = ctx->iformat->name;
+  for (unsigned i = 0; i < ctx->nb_streams; ++i) {
+    const AVCodecParameters *p = ctx->streams[i]->codecpar;
+    char text[128];
+    if (p->codec_type == AVMEDIA_TYPE_VIDEO)
+      std::snprintf(text, sizeof text, "%s %dx%d %s", ff.avcodec_get_name(p->codec_id), p->width, p->height,
+                    ff.av_get_pix_fmt_name(AVPixelFormat(p->format)));
+    else if (p->codec_type == AVMEDIA_TYPE_AUDIO)
+      std::snprintf(text, sizeof text, "%s %d Hz %d ch", ff.avcodec_get_name(p->codec_id), p->sample_rate,
+                    p->ch_layout.nb_channels);
+    (p->codec_type == AVMEDIA_TYPE_VIDEO ? s.Video : s.Audio) = text;
+  }
+  AVPacket *pkt = ff.av_packet_alloc();
+  while (pkt && ff.av_read_frame(ctx, pkt) >= 0) {
+    const AVMediaType type = ctx->streams[pkt->stream_index]->codecpar->codec_type;
+    if (type == AVMEDIA_TYPE_VIDEO) {
+      if (s.VideoPackets++ == 0) s.EncoderSettings = EncoderSettings(pkt);
+    } else if (type == AVMEDIA_TYPE_AUDIO) {
+      s.AudioPackets++;
+    }
+    ff.av_packet_unref(pkt);
+  }
+  ff.av_packet_free(&pkt);
+  ff.avformat_close_input(&ctx);
+  s.Bytes = int64_t(fs::file_size(file));
+  return s;
+}
+
+// Prints both outputs side by side; false when they differ in what must be equal.
+bool Compare(const Conversion &c, const std::string &minimal, const std::string &engine) {
+  const Summary m = Summarise(minimal), e = Summarise(engine);
+  std::printf("%s\n", c.Label);
+  std::printf("  minimal: %s | %s, %lld frames | %s, %lld packets | %lld kB\n", m.Container.c_str(), m.Video.c_str(),
+              (long long)m.VideoPackets, m.Audio.c_str(), (long long)m.AudioPackets, (long long)m.Bytes / 1024);
+  std::printf("  engine:  %s | %s, %lld frames | %s, %lld packets | %lld kB\n", e.Container.c_str(), e.Video.c_str(),
+              (long long)e.VideoPackets, e.Audio.c_str(), (long long)e.AudioPackets, (long long)e.Bytes / 1024);
+  bool same = m.Container == e.Container && m.Video == e.Video && m.Audio == e.Audio &&
+              m.VideoPackets == e.VideoPackets;
+  if (m.EncoderSettings != e.EncoderSettings) {
+    std::printf("  encoder settings differ:\n    minimal: %s\n    engine:  %s\n", m.EncoderSettings.c_str(),
+                e.EncoderSettings.c_str());
+    same = false;
+  } else if (!m.EncoderSettings.empty()) {
+    std::printf("  same H.264 settings: %s\n", m.EncoderSettings.c_str());
+  }
+  if (!same) std::printf("  MISMATCH: the two programs do not make the same output\n");
+  return same;
+}
+
+const char *Mark(bool met) { return met ? "met" : "MISSED"; }
+
+} // namespace
+
+int main(int argc, char **argv) {
+  bool quick = false;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--quick") == 0) {
+      quick = true;
+    } else {
+      std::fprintf(stderr, "Usage: bench_engine [--quick]\n");
+      return 2;
+    }
+  }
+  const int rounds = quick ? 1 : 5;
+  const double seconds = quick ? 4 : 20;
+
+  const std::string bin = SelfFolder();
+  for (const char *program : {"marlo-convert", "bench_minimal_transcode"})
+    if (::access((bin + "/" + program).c_str(), X_OK) != 0) {
+      std::fprintf(stderr, "bench_engine: %s/%s is missing; build it first\n", bin.c_str(), program);
+      return 1;
+    }
+  if (!FFLoader().LoadLibs(ConverterLibs)) {
+    std::fprintf(stderr, "bench_engine: %s\n", FFLoader().LastError().c_str());
+    return 1;
+  }
+
+  fixtures::MediaSpec recipe;
+  recipe.container = "mp4";
+  recipe.vcodec = "libx264";
+  recipe.acodec = "aac";
+  recipe.width = 1280;
+  recipe.height = 720;
+  recipe.seconds = seconds;
+  recipe.videoOptions = {{"preset", "veryfast"}};
+  std::string source, source1080;
+  try {
+    std::printf("making the sources (cached in %s) ...\n", fixtures::Dir().c_str());
+    std::fflush(stdout);
+    source = fixtures::Make(quick ? "engine-720p-quick.mp4" : "engine-720p.mp4", recipe);
+    recipe.width = 1920;
+    recipe.height = 1080;
+    source1080 = fixtures::Make(quick ? "engine-1080p-quick.mp4" : "engine-1080p.mp4", recipe);
+  } catch (const std::exception &e) {
+    std::fprintf(stderr, "bench_engine: %s\n", e.what());
+    return 1;
+  }
+
+  std::string work = (fs::temp_directory_path() / "marlo-bench-engine-XXXXXX").string();
+  if (!::mkdtemp(work.data())) {
+    std::perror("bench_engine: mkdtemp");
+    return 1;
+  }
+  const std::string log = work + "/run.log";
+  auto output = [&](size_t c, int program) {
+    return work + "/" + kConversions[c].Preset + "-" + std::to_string(program) + kConversions[c].Extension;
+  };
+
+  // times[conversion][program] over the rounds; the order within a round turns each round,
+  // so that a change of load or a warm cache favours no program.
+  constexpr size_t kConversionCount = std::size(kConversions);
+  std::vector<double> times[kConversionCount][kPrograms];
+  double peak[kConversionCount][kPrograms] = {};
+  for (int round = 0; round < rounds; ++round) {
+    for (size_t c = 0; c < kConversionCount; ++c)
+      for (int k = 0; k < kPrograms; ++k) {
+        const int program = (k + round) % kPrograms;
+        const Run run = Time(Command(Program(program), bin, kConversions[c], source, output(c, program)), log);
+        times[c][program].push_back(run.Seconds);
+        peak[c][program] = std::max(peak[c][program], run.PeakMB);
+      }
+    std::printf("round %d of %d done\n", round + 1, rounds);
+    std::fflush(stdout);
+  }
+
+  std::printf("\nWhat each program made (1280x720, 25 fps, %.0f s source):\n", seconds);
+  bool same = true;
+  for (size_t c = 0; c < kConversionCount; ++c)
+    same = Compare(kConversions[c], output(c, Minimal), output(c, Engine)) && same;
+
+  std::printf("\nWhole processes, median of %d round%s; targets: engine/minimal <= %.2f, hook/no-hook <= %.2f\n",
+              rounds, rounds == 1 ? "" : "s", kEngineTarget, kHookTarget);
+  std::printf("%-34s | %9s | %9s | %14s | %11s | %13s | %s\n", "conversion", "minimal s", "engine s",
+              "engine/minimal", "engine+hook", "hook/no-hook", "peak MB minimal/engine/+hook");
+  bool met = true;
+  for (size_t c = 0; c < kConversionCount; ++c) {
+    const double m = Median(times[c][Minimal]), e = Median(times[c][Engine]), h = Median(times[c][EngineHook]);
+    met = met && e / m <= kEngineTarget && h / e <= kHookTarget;
+    std::printf("%-34s | %9.2f | %9.2f | %7.3f %-6s | %11.2f | %6.3f %-6s | %.0f / %.0f / %.0f\n",
+                kConversions[c].Label, m, e, e / m, Mark(e / m <= kEngineTarget), h, h / e,
+                Mark(h / e <= kHookTarget), peak[c][Minimal], peak[c][Engine], peak[c][EngineHook]);
+  }
+
+  std::printf("\nPeak memory of the engine on a 1920x1080 source, %s (target < %.0f MB):\n",
+              kConversions[0].Label, kMemoryTargetMB);
+  for (Program program : {Engine, EngineHook}) {
+    const Run run = Time(Command(program, bin, kConversions[0], source1080, output(0, program)), log);
+    met = met && run.PeakMB < kMemoryTargetMB;
+    std::printf("  %-12s %6.1f MB %-6s (%.2f s)\n", kProgramNames[program], run.PeakMB,
+                Mark(run.PeakMB < kMemoryTargetMB), run.Seconds);
+  }
+  std::printf("\nload average after the runs: ");
+  std::fflush(stdout);
+  std::ifstream loadavg("/proc/loadavg");
+  std::string load;
+  std::getline(loadavg, load);
+  std::printf("%s\n", load.c_str());
+
+  std::printf("%s\n", met ? "every target met" : "a target was MISSED (see above)");
+
+  std::error_code ec;
+  fs::remove_all(work, ec);
+  // A miss is a figure to report; outputs that differ make the comparison itself wrong.
+  return same ? 0 : 1;
+}
