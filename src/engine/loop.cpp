@@ -86,8 +86,17 @@ void CopyPacket(TTranscodeState &s, TOutputStream &ost, TInputStream &ist, const
   AVRational itb = ist.St->time_base;
   int64_t start = FromMicros(o.StartTime, ost.SrcTb);
   opkt->pts = pkt->pts != AV_NOPTS_VALUE ? ff.av_rescale_q(pkt->pts, itb, ost.SrcTb) - start : AV_NOPTS_VALUE;
-  opkt->dts = pkt->dts != AV_NOPTS_VALUE ? ff.av_rescale_q(pkt->dts, itb, ost.SrcTb) : FromMicros(ist.Pts, ost.SrcTb);
-  opkt->dts -= start;
+  // A packet the demuxer could not date (the first pictures of a reordering stream in a
+  // container that stores presentation times only) gets its decoding time from the muxer,
+  // which derives it from the presentation times and the stream's reorder delay. The
+  // stream's clock would be a guess that can land after the packet's own presentation time,
+  // which the muxer refuses.
+  if (pkt->dts != AV_NOPTS_VALUE)
+    opkt->dts = ff.av_rescale_q(pkt->dts, itb, ost.SrcTb) - start;
+  else if (opkt->pts == AV_NOPTS_VALUE)
+    opkt->dts = FromMicros(ist.Pts, ost.SrcTb) - start;
+  else
+    opkt->dts = AV_NOPTS_VALUE;
   opkt->duration = ff.av_rescale_q(pkt->duration, itb, ost.SrcTb);
   if (ost.Type == AVMEDIA_TYPE_VIDEO) {
     s.VideoSize += pkt->size;
