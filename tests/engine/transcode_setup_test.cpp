@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <mutex>
 
@@ -105,14 +107,27 @@ TEST(TranscodeSetup, OutputsThatCannotBeMadeSayWhy) {
 }
 
 TEST(TranscodeSetup, AReadOnlyFolderRefusesTheOutput) {
-  if (geteuid() == 0) GTEST_SKIP() << "permissions do not bind the super-user";
-  std::string dir = TempDir();
-  fs::permissions(dir, fs::perms::owner_read | fs::perms::owner_exec);
-  TCustomFFmpeg engine;
-  Prepare(engine);
-  ASSERT_TRUE(engine.OpenInput(fixtures::Path("av.avi")));
-  EXPECT_EQ(engine.OpenOutput(dir + "/out.avi"), -1);
-  EXPECT_EQ(engine.LastError, dir + "/out.avi: Permission denied");
+  const std::string dir = TempDir();
+  const std::string input = fixtures::Path("av.avi");
+  fs::permissions(dir, fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
+                           fs::perms::group_exec | fs::perms::others_read | fs::perms::others_exec);
+  // Permissions do not bind the super-user: run as root, the check runs in a child process
+  // that has become an ordinary user.
+  auto check = [&] {
+    const uid_t nobody = 65534;
+    if (geteuid() == 0 && setuid(nobody) != 0) {
+      std::fprintf(stderr, "cannot become an ordinary user\n");
+      std::_Exit(2);
+    }
+    TCustomFFmpeg engine;
+    Prepare(engine);
+    if (!engine.OpenInput(input)) std::_Exit(3);
+    const int opened = engine.OpenOutput(dir + "/out.avi");
+    std::fprintf(stderr, "%d %s\n", opened, engine.LastError.c_str());
+    std::_Exit(0);
+  };
+  EXPECT_EXIT(check(), testing::ExitedWithCode(0), "^-1 " + dir + "/out.avi: Permission denied\n$");
+  EXPECT_FALSE(fs::exists(dir + "/out.avi"));
   fs::permissions(dir, fs::perms::owner_all);
 }
 
