@@ -53,7 +53,8 @@ constexpr double kHookTarget = 1.25;   // engine with hook / without
 constexpr double kMemoryTargetMB = 250;
 
 struct Run {
-  double Seconds;
+  double Seconds;    // wall time
+  double CpuSeconds; // user and system time of the process and its threads
   double PeakMB;
 };
 
@@ -119,7 +120,9 @@ Run Time(const std::vector<std::string> &argv, const std::string &log) {
                  Tail(log, 2000).c_str());
     std::exit(1);
   }
-  return {seconds, usage.ru_maxrss / 1024.0};
+  const double cpu = usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6 + usage.ru_stime.tv_sec +
+                     usage.ru_stime.tv_usec / 1e6;
+  return {seconds, cpu, usage.ru_maxrss / 1024.0};
 }
 
 std::vector<std::string> Command(Program program, const std::string &bin, const Conversion &c,
@@ -171,7 +174,8 @@ Summary Summarise(const std::string &file) {
     const AVCodecParameters *p = ctx->streams[i]->codecpar;
     char text[128];
     if (p->codec_type == AVMEDIA_TYPE_VIDEO)
-      std::snprintf(text, sizeof text, "%s %dx%d %s", ff.avcodec_get_name(p->codec_id), p->width, p->height,
+      std::snprintf(text, sizeof text, "%s %dx%d SAR %d:%d %s", ff.avcodec_get_name(p->codec_id), p->width,
+                    p->height, p->sample_aspect_ratio.num, p->sample_aspect_ratio.den,
                     ff.av_get_pix_fmt_name(AVPixelFormat(p->format)));
     else if (p->codec_type == AVMEDIA_TYPE_AUDIO)
       std::snprintf(text, sizeof text, "%s %d Hz %d ch", ff.avcodec_get_name(p->codec_id), p->sample_rate,
@@ -277,7 +281,7 @@ int main(int argc, char **argv) {
   // times[conversion][program] over the rounds; the order within a round turns each round,
   // so that a change of load or a warm cache favours no program.
   constexpr size_t kConversionCount = std::size(kConversions);
-  std::vector<double> times[kConversionCount][kPrograms];
+  std::vector<double> times[kConversionCount][kPrograms], cpuTimes[kConversionCount][kPrograms];
   double peak[kConversionCount][kPrograms] = {};
   for (int round = 0; round < rounds; ++round) {
     for (size_t c = 0; c < kConversionCount; ++c)
@@ -285,6 +289,7 @@ int main(int argc, char **argv) {
         const int program = (k + round) % kPrograms;
         const Run run = Time(Command(Program(program), bin, kConversions[c], source, output(c, program)), log);
         times[c][program].push_back(run.Seconds);
+        cpuTimes[c][program].push_back(run.CpuSeconds);
         peak[c][program] = std::max(peak[c][program], run.PeakMB);
       }
     std::printf("round %d of %d done\n", round + 1, rounds);
@@ -308,6 +313,12 @@ int main(int argc, char **argv) {
                 kConversions[c].Label, m, e, e / m, Mark(e / m <= kEngineTarget), h, h / e,
                 Mark(h / e <= kHookTarget), peak[c][Minimal], peak[c][Engine], peak[c][EngineHook]);
   }
+
+  // Wall times move with the machine's load; processor time tells extra work from waiting.
+  std::printf("\nProcessor time (user + system, median s), minimal / engine / engine+hook:\n");
+  for (size_t c = 0; c < kConversionCount; ++c)
+    std::printf("  %-34s %.2f / %.2f / %.2f\n", kConversions[c].Label, Median(cpuTimes[c][Minimal]),
+                Median(cpuTimes[c][Engine]), Median(cpuTimes[c][EngineHook]));
 
   std::printf("\nPeak memory of the engine on a 1920x1080 source, %s (target < %.0f MB):\n",
               kConversions[0].Label, kMemoryTargetMB);

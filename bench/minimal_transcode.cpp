@@ -177,6 +177,12 @@ private:
     v->pix_fmt = AV_PIX_FMT_YUV420P;
     v->framerate = rate;
     v->time_base = av_inv_q(rate);
+    // The picture keeps its shape on screen: the new size gets the pixel shape that shows it so.
+    AVRational sar = ff.av_guess_sample_aspect_ratio(in_.get(), videoIn_, nullptr);
+    if (sar.num <= 0 || sar.den <= 0) sar = {1, 1};
+    ff.av_reduce(&v->sample_aspect_ratio.num, &v->sample_aspect_ratio.den,
+                 int64_t(sar.num) * videoIn_->codecpar->width * v->height,
+                 int64_t(sar.den) * videoIn_->codecpar->height * v->width, 1 << 30);
     v->bit_rate = set_.VideoBitRate;
     v->gop_size = set_.Gop;
     if (globalHeader) v->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
@@ -225,7 +231,10 @@ private:
     AVStream *st = Need(ff.avformat_new_stream(out_.get(), nullptr), "stream");
     Check(ff.avcodec_parameters_from_context(st->codecpar, enc), "stream parameters");
     st->time_base = enc->time_base;
-    if (enc->codec_type == AVMEDIA_TYPE_VIDEO) st->avg_frame_rate = enc->framerate;
+    if (enc->codec_type == AVMEDIA_TYPE_VIDEO) {
+      st->avg_frame_rate = enc->framerate;
+      st->sample_aspect_ratio = enc->sample_aspect_ratio;
+    }
     return st;
   }
 
