@@ -308,8 +308,12 @@ void EncodeAndWrite(TTranscodeState &s, TOutputStream &ost, AVFrame *frame) {
       s.VideoSize += pkt->size;
       size_t sideSize = 0;
       if (const uint8_t *q = ff.av_packet_get_side_data(pkt.get(), AV_PKT_DATA_QUALITY_STATS, &sideSize);
-          q && sideSize >= 4)
+          q && sideSize >= 4) {
         ost.LastQuality = float(AV_RL32(q));
+        // Then the picture type, the number of error sums, two spare bytes and the sums.
+        const int errors = sideSize >= 6 ? std::min<int>(q[5], 3) : 0;
+        for (int j = 0; j < errors && sideSize >= size_t(8 + 8 * (j + 1)); ++j) ost.LastErrors[j] = AV_RL64(q + 8 + 8 * j);
+      }
       WriteVideoStats(s, ost, pkt.get());
     } else {
       // A decoded block may yield several frames: the limit holds exactly all the same.

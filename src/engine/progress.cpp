@@ -1,6 +1,7 @@
 // Progress reports, the status line, the final statistics, and the release of every
 // file and stream a task opened. Not the decision when to report: the loop makes it.
 #include "engine/transcode_state.h"
+#include "engine/video_stats.h"
 #include "media/ffutils.h"
 #include "media/loader.h"
 #include "media/unicode_protocol.h"
@@ -15,6 +16,30 @@ int64_t OutputFileSize(const TOutputFile &of) {
   if (size < 0) size = ff.avio_seek(pb, 0, SEEK_CUR);
   return std::max<int64_t>(size, 0);
 }
+
+namespace {
+
+// "PSNR=Y:.. U:.. V:.. *:.. " of the last coded picture, or of the whole stream in the final
+// report (the encoder's running sums over every picture). The chroma planes have a quarter
+// of the pixels.
+std::string PsnrText(const TOutputStream &ost, bool final) {
+  const AVCodecContext *enc = ost.Enc.get();
+  if (!enc) return {};
+  const int frames = final ? std::max(enc->frame_number, 1) : 1;
+  std::string text = "PSNR=";
+  double errorSum = 0, planes = 0;
+  for (int j = 0; j < 3; ++j) {
+    const double error = final ? double(enc->error[j]) : double(ost.LastErrors[j]);
+    const double share = j == 0 ? 1.0 : 0.25;
+    errorSum += error;
+    planes += share;
+    text += Format("%c:%2.2f ", "YUV"[j], Psnr(error / share, enc->width, enc->height * frames));
+  }
+  text += Format("*:%2.2f ", Psnr(errorSum / planes, enc->width, enc->height * frames));
+  return text;
+}
+
+} // namespace
 
 void PrintReport(TTranscodeState &s, int inputIndex, bool final) {
   TCustomFFmpeg &e = s.Engine;
@@ -45,6 +70,7 @@ void PrintReport(TTranscodeState &s, int inputIndex, bool final) {
           if (qp >= 0 && qp < kQpBuckets) s.QpHistogram[qp]++;
           for (int j = 0; j < 32; ++j) text += Format("%X", int(lrint(log2(s.QpHistogram[j] + 1))));
         }
+        if (o.DoPsnr && !ost.Copy) text += PsnrText(ost, final);
       } else {
         text += Format("q=%2.1f ", q);
       }

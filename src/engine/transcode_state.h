@@ -124,6 +124,7 @@ struct TOutputStream {
   int InitialW = 0, InitialH = 0;
   AVPixelFormat SrcFmt = AV_PIX_FMT_NONE;
   float LastQuality = 0; // of the last coded picture, quality units
+  uint64_t LastErrors[3] = {}; // of the last coded picture: squared error per plane (Y, U, V)
   // audio
   TSwrPtr Swr;
   TAudioFifoPtr Fifo;

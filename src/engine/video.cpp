@@ -213,7 +213,8 @@ void EmitVideo(TTranscodeState &s, TOutputStream &ost, TInputStream &ist, AVFram
     e.PauseGate.Pass();
     picture->pict_type = AV_PICTURE_TYPE_NONE;
     picture->pts = ost.FrameNumber;
-    picture->quality = o.SameQuality ? ist.Quality : int(ost.LastQuality);
+    // A fixed quantiser ("qscale") travels with every picture: the encoder reads it there.
+    picture->quality = o.SameQuality ? ist.Quality : ost.Enc->global_quality;
     if (o.TopFieldFirst >= 0) picture->top_field_first = o.TopFieldFirst;
     EncodeAndWrite(s, ost, picture);
     Preview(s, picture, ist.Pts, int(ost.FrameNumber));

@@ -8,8 +8,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <mutex>
+#include <regex>
 
 using namespace ts;
 
@@ -171,6 +173,37 @@ TEST(PathsVideo, ConvertedStreamsEndTogether) {
     EXPECT_NEAR(a->End - a->FirstPts, 2.0, frame);
     EXPECT_NEAR(v->End, a->End, frame);
   }
+}
+
+// The final status line: with "qphist" one hexadecimal digit per quantiser from 0 to 31 (a
+// fixed quantiser fills one bucket only), with "psnr" each plane's quality and their mean.
+TEST(PathsVideo, FinalStatusLineCarriesTheQuantiserHistogramAndPsnr) {
+  LogCapture log;
+  TRunResult r = Convert(fixtures::Path("av.mkv"), {}, TempDir() + "/out.avi",
+                         {{"vcodec", "mpeg4"}, {"qscale", "4"}, {"an", "1"}, {"qphist", "1"}, {"psnr", "1"}});
+  ASSERT_FALSE(r.Failed) << r.ErrorMessage;
+  const std::string text = log.Text();
+  const size_t at = text.find("frame=   50 fps=");
+  ASSERT_NE(at, std::string::npos) << text;
+  const std::string line = text.substr(at, text.find('\n', at) - at);
+  std::smatch m;
+  ASSERT_TRUE(std::regex_search(line, m, std::regex(R"(q=4\.0 L([0-9A-F]{32})PSNR=Y:([0-9.]+) U:([0-9.]+) V:([0-9.]+) \*:([0-9.]+) size=)")))
+      << line;
+  const std::string histogram = m[1];
+  for (int bucket = 0; bucket < 32; ++bucket) {
+    if (bucket == 4) {
+      EXPECT_NE(histogram[bucket], '0') << histogram;
+    } else {
+      EXPECT_EQ(histogram[bucket], '0') << histogram;
+    }
+  }
+  double y = std::stod(m[2]), u = std::stod(m[3]), v = std::stod(m[4]), mean = std::stod(m[5]);
+  for (double plane : {y, u, v}) {
+    EXPECT_GT(plane, 25.0) << line; // the generated picture is simple: good quality
+    EXPECT_LT(plane, 99.0) << line;
+  }
+  EXPECT_GE(mean, std::min({y, u, v}) - 0.01) << line;
+  EXPECT_LE(mean, std::max({y, u, v}) + 0.01) << line;
 }
 
 // One statistics line per encoded picture, with PSNR when asked for; the first is a key
