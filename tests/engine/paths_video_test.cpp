@@ -3,6 +3,9 @@
 // duplicating pictures.
 #include "paths_support.h"
 
+#include <QColor>
+#include <QImage>
+
 #include "fixtures/fixtures.h"
 #include "media/logger.h"
 
@@ -153,6 +156,44 @@ TEST(PathsVideo, DeinterlacingKeepsEveryPicture) {
   EXPECT_NEAR(v->FirstPts, 0.0, 0.001);
   EXPECT_NEAR(v->End, 2.0, 0.041);
   EXPECT_TRUE(White(paths::FirstPicture(out).At(10, 10)));
+}
+
+// What the hook draws is what gets encoded, unless it says not to or raises: then the
+// picture goes on as decoded.
+TEST(PathsVideo, TheHooksDrawingReachesTheOutputUnlessItDeclinesOrRaises) {
+  struct Case {
+    const char *name;
+    bool keep;  // the handler sets Update to False
+    bool raise; // the handler raises after drawing
+    bool red;   // expected at the drawn place in the output's first picture
+  } cases[] = {
+      {"drawn", false, false, true},
+      {"Update False", true, false, false},
+      {"raised", false, true, false},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.name);
+    TCustomFFmpeg engine;
+    Prepare(engine);
+    const std::string out = TempDir() + "/hooked.avi";
+    ASSERT_EQ(Open(engine, fixtures::Path("av.mkv"), {}, out, {{"vcodec", "mpeg4"}, {"qscale", "2"}}), "");
+    engine.HookSlot = [&](THookInfo &info) {
+      for (int y = 8; y < 40; ++y)
+        for (int x = 8; x < 40; ++x) info.Bitmap->setPixelColor(x, y, QColor(255, 0, 0));
+      if (c.keep) info.Update = false;
+      if (c.raise) throw std::runtime_error("hook trouble");
+    };
+    TRunResult r = engine.Run();
+    ASSERT_FALSE(r.Failed) << r.ErrorMessage;
+    const paths::Picture first = paths::FirstPicture(out);
+    ASSERT_GT(first.Width, 40);
+    const uint8_t *px = first.At(24, 24); // in the white bar of the source
+    if (c.red) {
+      EXPECT_TRUE(px[0] > 200 && px[1] < 60 && px[2] < 60) << int(px[0]) << "," << int(px[1]) << "," << int(px[2]);
+    } else {
+      EXPECT_TRUE(White(px)) << int(px[0]) << "," << int(px[1]) << "," << int(px[2]);
+    }
+  }
 }
 
 // Whatever the source container and codecs, the converted sound and picture end together
