@@ -3,6 +3,7 @@
 #include "engine/bsf.h"
 
 #include "engine/ffmpeg_exception.h"
+#include "media/ffowners.h"
 
 namespace {
 std::string Trim(const std::string &s) {
@@ -17,9 +18,6 @@ std::string LibError(int err) {
   return buf;
 }
 
-struct PacketFree {
-  void operator()(AVPacket *p) const { ff.av_packet_free(&p); }
-};
 } // namespace
 
 void AppendBitstreamFilter(TBsfChain &chain, const std::string &value) {
@@ -80,7 +78,7 @@ int TBsfStream::Push(size_t index, AVPacket *pkt, const std::function<int(AVPack
   if (index == filters_.size()) return pkt ? emit(pkt) : 0;
   AVBSFContext *ctx = filters_[index].get();
   if (int err = ff.av_bsf_send_packet(ctx, pkt); err < 0) return err;
-  std::unique_ptr<AVPacket, PacketFree> out(ff.av_packet_alloc());
+  TPacketPtr out(ff.av_packet_alloc());
   if (!out) return AVERROR(ENOMEM);
   for (;;) {
     int err = ff.av_bsf_receive_packet(ctx, out.get());

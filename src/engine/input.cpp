@@ -12,9 +12,6 @@ struct InputCloser {
   void operator()(AVFormatContext *c) const { CloseLibraryInput(&c); }
 };
 using TInputPtr = std::unique_ptr<AVFormatContext, InputCloser>;
-struct FormatFree {
-  void operator()(AVFormatContext *c) const { ff.avformat_free_context(c); }
-};
 
 bool SelectProgram(AVFormatContext *ic, int programId) {
   bool found = false;
@@ -50,7 +47,7 @@ bool TCustomFFmpeg::OpenInput(const std::string &fileName) {
       if (!forced) Fail(Format("Unknown input format: \"%s\"", o.FileFormat.c_str()));
       o.FileFormat.clear();
     }
-    std::unique_ptr<AVFormatContext, FormatFree> fresh(ff.avformat_alloc_context());
+    TFormatContextPtr fresh(ff.avformat_alloc_context());
     if (!fresh) Fail("avformat_alloc_context failed");
     AVFormatContext *ic = fresh.get();
     CopySetGenericOptions(o.Generic, o.Generic.Format(), ic, AV_OPT_FLAG_DECODING_PARAM);

@@ -15,6 +15,7 @@
 
 #include "engine/ffmpeg_exception.h"
 #include "engine/presets.h"
+#include "media/ffowners.h"
 #include "media/loader.h"
 #include "media/logger.h"
 
@@ -97,15 +98,6 @@ TMatrix ParseMatrix(const std::string &text) {
 // Generic option tables
 
 namespace {
-struct CodecCtxFree {
-  void operator()(AVCodecContext *c) const { ff.avcodec_free_context(&c); }
-};
-struct FormatCtxFree {
-  void operator()(AVFormatContext *c) const { ff.avformat_free_context(c); }
-};
-struct SwsFree {
-  void operator()(SwsContext *c) const { ff.sws_freeContext(c); }
-};
 
 int TypeIndex(AVMediaType type) {
   for (int i = 0; i < 5; i++)
@@ -115,9 +107,9 @@ int TypeIndex(AVMediaType type) {
 } // namespace
 
 struct TGenericOptions::Impl {
-  std::unique_ptr<AVCodecContext, CodecCtxFree> codec[5];
-  std::unique_ptr<AVFormatContext, FormatCtxFree> format;
-  std::unique_ptr<SwsContext, SwsFree> scaler;
+  TCodecContextPtr codec[5];
+  TFormatContextPtr format;
+  TSwsPtr scaler;
   AVDictionary *priv[5] = {};
   AVDictionary *formatPriv = nullptr;
 
@@ -255,7 +247,7 @@ Placed SetEncoderPrivate(TOptionHost &host, AVMediaType type, const std::string 
   if (!codec || !codec->priv_class) return Placed::NotFound;
   const AVClass *cls = codec->priv_class;
   if (!ff.av_opt_find(&cls, name.c_str(), nullptr, 0, AV_OPT_SEARCH_FAKE_OBJ)) return Placed::NotFound;
-  std::unique_ptr<AVCodecContext, CodecCtxFree> scratch(ff.avcodec_alloc_context3(codec));
+  TCodecContextPtr scratch(ff.avcodec_alloc_context3(codec));
   if (!scratch || !scratch->priv_data) return Placed::NotFound;
   if (ff.av_opt_set(scratch->priv_data, name.c_str(), value.c_str(), 0) < 0) return Placed::Rejected;
   ff.av_dict_set(host.Options().Generic.PrivateOptions(type), name.c_str(), value.c_str(), 0);
@@ -269,7 +261,7 @@ Placed SetMuxerPrivate(TOptionHost &host, const std::string &name, const std::st
   if (!ff.av_opt_find(&cls, name.c_str(), nullptr, 0, AV_OPT_SEARCH_FAKE_OBJ)) return Placed::NotFound;
   AVFormatContext *raw = nullptr;
   if (ff.avformat_alloc_output_context2(&raw, fmt, nullptr, nullptr) < 0 || !raw) return Placed::NotFound;
-  std::unique_ptr<AVFormatContext, FormatCtxFree> scratch(raw);
+  TFormatContextPtr scratch(raw);
   if (!scratch->priv_data) return Placed::NotFound;
   if (ff.av_opt_set(scratch->priv_data, name.c_str(), value.c_str(), 0) < 0) return Placed::Rejected;
   ff.av_dict_set(host.Options().Generic.FormatPrivateOptions(), name.c_str(), value.c_str(), 0);

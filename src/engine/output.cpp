@@ -9,9 +9,6 @@
 
 namespace {
 
-struct FormatFree {
-  void operator()(AVFormatContext *c) const { ff.avformat_free_context(c); }
-};
 
 const AVCodec *DefaultEncoderFor(AVFormatContext *oc, AVMediaType type) {
   AVCodecID id = ff.av_guess_codec(oc->oformat, nullptr, oc->url, nullptr, type);
@@ -298,7 +295,7 @@ int TCustomFFmpeg::OpenOutput(const std::string &fileName, bool join) {
     // before the header is written.
     if (ff.avformat_alloc_output_context2(&oc, fmt, nullptr, nullptr) < 0 || !oc)
       Fail("avformat_alloc_context failed");
-    std::unique_ptr<AVFormatContext, FormatFree> owner(oc);
+    TFormatContextPtr owner(oc);
     ff.av_freep(&oc->url);
     oc->url = ff.av_strdup(libName.substr(0, 1023).c_str());
 

@@ -7,6 +7,7 @@
 #include "engine/transcoder.h"
 #include "engine/previewer.h"
 #include "media/ffapi.h"
+#include "media/ffowners.h"
 #include "media/framebitmap.h"
 #include "media/logger.h"
 
@@ -19,33 +20,6 @@ inline constexpr int kQpBuckets = 52;
 // Quality units per quantiser step of the libraries (FF_QP2LAMBDA).
 inline constexpr int kQp2Lambda = 118;
 
-struct CodecContextFree {
-  void operator()(AVCodecContext *c) const { ff.avcodec_free_context(&c); }
-};
-using TCodecContextPtr = std::unique_ptr<AVCodecContext, CodecContextFree>;
-struct FrameFree {
-  void operator()(AVFrame *f) const { ff.av_frame_free(&f); }
-};
-using TFramePtr = std::unique_ptr<AVFrame, FrameFree>;
-struct PacketFree {
-  void operator()(AVPacket *p) const { ff.av_packet_free(&p); }
-};
-using TPacketPtr = std::unique_ptr<AVPacket, PacketFree>;
-struct SwsFree {
-  void operator()(SwsContext *c) const { ff.sws_freeContext(c); }
-};
-using TSwsPtr = std::unique_ptr<SwsContext, SwsFree>;
-struct SwrFree {
-  void operator()(SwrContext *c) const { ff.swr_free(&c); }
-};
-using TSwrPtr = std::unique_ptr<SwrContext, SwrFree>;
-struct AudioFifoFree {
-  void operator()(AVAudioFifo *f) const { ff.av_audio_fifo_free(f); }
-};
-using TAudioFifoPtr = std::unique_ptr<AVAudioFifo, AudioFifoFree>;
-struct DictFree {
-  void operator()(AVDictionary *d) const { ff.av_dict_free(&d); }
-};
 struct FileClose {
   void operator()(FILE *f) const { fclose(f); }
 };

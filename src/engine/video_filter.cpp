@@ -2,6 +2,7 @@
 // graph between decoder and encoder, and pictures pushed through it. Not frame-rate
 // sync, scaling without a graph or encoding, which video.cpp does.
 #include "engine/video_filter.h"
+#include "media/ffowners.h"
 
 #include <cstring>
 
@@ -59,10 +60,7 @@ void Link(AVFilterContext *from, AVFilterContext *to) {
   if (err < 0) Fail(FilterError(err));
 }
 
-struct InOutFree {
-  void operator()(AVFilterInOut *io) const { ff.avfilter_inout_free(&io); }
-};
-using TInOutPtr = std::unique_ptr<AVFilterInOut, InOutFree>;
+using TInOutPtr = TFilterInOutPtr;
 
 TInOutPtr Endpoint(const char *name, AVFilterContext *ctx) {
   TInOutPtr io(ff.avfilter_inout_alloc());

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "media/ffapi.h"
+#include "media/ffowners.h"
 #include "media/ffutils.h"
 #include "media/loader.h"
 #include "media/logger.h"
@@ -151,10 +152,7 @@ void appendMetadata(std::string &text, const AVDictionary *m, const char *indent
   }
 }
 
-struct CodecContextFree {
-  void operator()(AVCodecContext *c) const { ff.avcodec_free_context(&c); }
-};
-using CodecContextPtr = std::unique_ptr<AVCodecContext, CodecContextFree>;
+using CodecContextPtr = TCodecContextPtr;
 
 // The library's own one-line description of a stream's codec, decoder side.
 std::string codecLine(const AVStream *st) {

@@ -9,11 +9,9 @@
 #include <mutex>
 
 #include "media/ffapi.h"
+#include "media/ffowners.h"
 
-struct PacketDeleter {
-  void operator()(AVPacket *p) const { ff.av_packet_free(&p); }
-};
-using PacketPtr = std::unique_ptr<AVPacket, PacketDeleter>;
+using PacketPtr = TPacketPtr;
 
 // One entry: a packet, or a marker. The flush marker tells the decoder to drop what it
 // holds (first entry of every queue and first after every seek); the end marker asks

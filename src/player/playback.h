@@ -13,31 +13,17 @@
 #include <vector>
 
 #include "media/ffapi.h"
+#include "media/ffowners.h"
 #include "player/packet_queue.h"
 
 class TCustomPlayer;
 class QImage;
 
-struct FrameDeleter {
-  void operator()(AVFrame *f) const { ff.av_frame_free(&f); }
-};
-using FramePtr = std::unique_ptr<AVFrame, FrameDeleter>;
-struct CodecDeleter {
-  void operator()(AVCodecContext *c) const { ff.avcodec_free_context(&c); }
-};
-using CodecPtr = std::unique_ptr<AVCodecContext, CodecDeleter>;
-struct GraphDeleter {
-  void operator()(AVFilterGraph *g) const { ff.avfilter_graph_free(&g); }
-};
-using GraphPtr = std::unique_ptr<AVFilterGraph, GraphDeleter>;
-struct SwrDeleter {
-  void operator()(SwrContext *s) const { ff.swr_free(&s); }
-};
-using SwrPtr = std::unique_ptr<SwrContext, SwrDeleter>;
-struct SwsDeleter {
-  void operator()(SwsContext *s) const { ff.sws_freeContext(s); }
-};
-using SwsPtr = std::unique_ptr<SwsContext, SwsDeleter>;
+using FramePtr = TFramePtr;
+using CodecPtr = TCodecContextPtr;
+using GraphPtr = TFilterGraphPtr;
+using SwrPtr = TSwrPtr;
+using SwsPtr = TSwsPtr;
 
 // One display picture: a planar YUV 4:2:0 picture of even size and its timing.
 struct TPicture {

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "media/ffapi.h"
+#include "media/ffowners.h"
 #include "media/ffutils.h"
 #include "media/loader.h"
 
@@ -18,9 +19,6 @@ namespace {
 
 void loadLibs() { ASSERT_TRUE(FFLoader().LoadLibs(ConverterLibs)) << FFLoader().LastError(); }
 
-struct DictFree {
-  void operator()(AVDictionary *d) const { ff.av_dict_free(&d); }
-};
 
 } // namespace
 
@@ -102,7 +100,7 @@ TEST(MetadataValue, MatchesTheWholeKeyInAnyCase) {
   AVDictionary *raw = nullptr;
   ff.av_dict_set(&raw, "Title", "Intro", 0);
   ff.av_dict_set(&raw, "artist", "", 0);
-  std::unique_ptr<AVDictionary, DictFree> m(raw);
+  TDictPtr m(raw);
   EXPECT_EQ(MetadataValue(m.get(), "Title", "-"), "Intro");
   EXPECT_EQ(MetadataValue(m.get(), "TITLE", "-"), "Intro");
   EXPECT_EQ(MetadataValue(m.get(), "Tit", "-"), "-"); // no prefix matches

@@ -6,15 +6,13 @@
 #include <memory>
 
 #include "media/ffapi.h"
+#include "media/ffowners.h"
 #include "media/framebitmap.h"
 #include "media/loader.h"
 
 namespace {
 
-struct FrameFree {
-  void operator()(AVFrame *f) const { ff.av_frame_free(&f); }
-};
-using FramePtr = std::unique_ptr<AVFrame, FrameFree>;
+using FramePtr = TFramePtr;
 
 void loadLibs() { ASSERT_TRUE(FFLoader().LoadLibs(ConverterLibs)) << FFLoader().LastError(); }
 
