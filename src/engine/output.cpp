@@ -15,14 +15,22 @@ const AVCodec *DefaultEncoderFor(AVFormatContext *oc, AVMediaType type) {
   return id == AV_CODEC_ID_NONE ? nullptr : ff.avcodec_find_encoder(id);
 }
 
-// Encoder context for a new stream. Without an encoder (none known for the format's
-// guess) the id is kept so that the set-up can name it in its message.
-TCodecContextPtr NewEncoderContext(const AVCodec *codec, AVMediaType type, AVCodecID id) {
+// The encoder of a new stream: the one named, or without a name the container's own for
+// the kind, and its context with the kind's generic options applied. Without an encoder
+// (none known for the format's guess) the guessed id is kept so that the set-up can name it
+// in its message.
+AVCodecContext *SetUpEncoder(TOptionState &o, AVFormatContext *oc, TOutputStream &ost, AVMediaType type,
+                             const std::string &name, int paramFlag) {
+  const AVCodec *codec = name.empty() ? DefaultEncoderFor(oc, type)
+                                      : FindCodecByName(name, type, true, FF_COMPLIANCE_NORMAL);
   TCodecContextPtr enc(ff.avcodec_alloc_context3(codec));
   if (!enc) Fail("Could not alloc stream");
   enc->codec_type = type;
-  enc->codec_id = codec ? codec->id : id;
-  return enc;
+  enc->codec_id = codec ? codec->id : ff.av_guess_codec(oc->oformat, nullptr, oc->url, nullptr, type);
+  ost.Enc = std::move(enc);
+  ost.Encoder = codec;
+  CopySetGenericOptions(o.Generic, o.Generic.Codec(type), ost.Enc.get(), paramFlag | AV_OPT_FLAG_ENCODING_PARAM);
+  return ost.Enc.get();
 }
 
 // "start,end,q/start,end,q...": q > 0 a quantiser, else a quality factor of -q/100.
@@ -159,15 +167,8 @@ void TCustomFFmpeg::NewVideoStream() {
     st->sample_aspect_ratio = AspectToSar(o.FrameAspectRatio, o.FrameWidth, o.FrameHeight);
   } else {
     AVRational rate = o.FrameRate.num && o.FrameRate.den ? o.FrameRate : AVRational{25, 1};
-    const AVCodec *codec = o.VideoCodecName.empty()
-                               ? DefaultEncoderFor(oc, AVMEDIA_TYPE_VIDEO)
-                               : FindCodecByName(o.VideoCodecName, AVMEDIA_TYPE_VIDEO, true, FF_COMPLIANCE_NORMAL);
-    AVCodecID id = codec ? codec->id : ff.av_guess_codec(oc->oformat, nullptr, oc->url, nullptr, AVMEDIA_TYPE_VIDEO);
-    ost.Enc = NewEncoderContext(codec, AVMEDIA_TYPE_VIDEO, id);
-    ost.Encoder = codec;
-    AVCodecContext *enc = ost.Enc.get();
-    CopySetGenericOptions(o.Generic, o.Generic.Codec(AVMEDIA_TYPE_VIDEO), enc,
-                          AV_OPT_FLAG_VIDEO_PARAM | AV_OPT_FLAG_ENCODING_PARAM);
+    AVCodecContext *enc = SetUpEncoder(o, oc, ost, AVMEDIA_TYPE_VIDEO, o.VideoCodecName, AV_OPT_FLAG_VIDEO_PARAM);
+    const AVCodec *codec = ost.Encoder;
     if (globalHeader) enc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     if (o.VideoGlobalHeader & 2) enc->flags2 |= AV_CODEC_FLAG2_LOCAL_HEADER;
     if (codec && codec->supported_framerates && !o.ForceFps)
@@ -212,15 +213,8 @@ void TCustomFFmpeg::NewAudioStream() {
     ff.av_channel_layout_default(&st->codecpar->ch_layout, o.AudioChannels);
     st->codecpar->sample_rate = o.AudioSampleRate;
   } else {
-    const AVCodec *codec = o.AudioCodecName.empty()
-                               ? DefaultEncoderFor(oc, AVMEDIA_TYPE_AUDIO)
-                               : FindCodecByName(o.AudioCodecName, AVMEDIA_TYPE_AUDIO, true, FF_COMPLIANCE_NORMAL);
-    AVCodecID id = codec ? codec->id : ff.av_guess_codec(oc->oformat, nullptr, oc->url, nullptr, AVMEDIA_TYPE_AUDIO);
-    ost.Enc = NewEncoderContext(codec, AVMEDIA_TYPE_AUDIO, id);
-    ost.Encoder = codec;
-    AVCodecContext *enc = ost.Enc.get();
-    CopySetGenericOptions(o.Generic, o.Generic.Codec(AVMEDIA_TYPE_AUDIO), enc,
-                          AV_OPT_FLAG_AUDIO_PARAM | AV_OPT_FLAG_ENCODING_PARAM);
+    AVCodecContext *enc = SetUpEncoder(o, oc, ost, AVMEDIA_TYPE_AUDIO, o.AudioCodecName, AV_OPT_FLAG_AUDIO_PARAM);
+    const AVCodec *codec = ost.Encoder;
     if (oc->oformat->flags & AVFMT_GLOBALHEADER) enc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     if (o.AudioQScale > -99999) {
       enc->flags |= AV_CODEC_FLAG_QSCALE;
@@ -250,14 +244,7 @@ void TCustomFFmpeg::NewSubtitleStream() {
   } else {
     // Without a name the container's own subtitle encoder is taken, as for sound and
     // pictures, so that a file with subtitles converts without naming one.
-    const AVCodec *codec = o.SubtitleCodecName.empty()
-                               ? DefaultEncoderFor(oc, AVMEDIA_TYPE_SUBTITLE)
-                               : FindCodecByName(o.SubtitleCodecName, AVMEDIA_TYPE_SUBTITLE, true,
-                                                 FF_COMPLIANCE_NORMAL);
-    ost.Enc = NewEncoderContext(codec, AVMEDIA_TYPE_SUBTITLE, codec ? codec->id : AV_CODEC_ID_NONE);
-    ost.Encoder = codec;
-    CopySetGenericOptions(o.Generic, o.Generic.Codec(AVMEDIA_TYPE_SUBTITLE), ost.Enc.get(),
-                          AV_OPT_FLAG_SUBTITLE_PARAM | AV_OPT_FLAG_ENCODING_PARAM);
+    SetUpEncoder(o, oc, ost, AVMEDIA_TYPE_SUBTITLE, o.SubtitleCodecName, AV_OPT_FLAG_SUBTITLE_PARAM);
   }
   SetLanguage(ost.St, o.SubtitleLanguage);
   o.SubtitleDisable = false;
