@@ -2,7 +2,6 @@
 // Start makes them, picks for one run, trim, effects, failures and a stop by signal.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -16,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "cli_testing.h"
 #include "fixtures/fixtures.h"
 #include "media/avprobe.h"
 #include "media/ffapi.h"
@@ -24,13 +24,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string readFile(const std::string &path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
 
 class ConvertVerb : public ::testing::Test {
 protected:
@@ -51,37 +44,19 @@ protected:
   // folder; standard output and error caught in files. Returns its pid.
   pid_t Start(const std::vector<std::string> &args) {
     const std::string program = MARLO_CONVERT;
-    std::vector<std::string> all = {program,     "convert", "--settings", Path("settings.ini"),
+    std::vector<std::string> all = {"convert", "--settings", Path("settings.ini"),
                                     "--profile", MARLO_TEST_DATA_DIR "/marlohdformat.ini",
                                     "--out",     OutDir(),  "--loglevel", "quiet",
                                     // The picture fills the frame: what is checked here is the
                                     // verb, the letter-box bars are the sweep's.
                                     "--zoom",    "full"};
     all.insert(all.end(), args.begin(), args.end());
-    const std::string out = Path("stdout"), err = Path("stderr");
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-      const int o = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-      const int e = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-      if (o < 0 || e < 0) ::_exit(127);
-      ::dup2(o, 1);
-      ::dup2(e, 2);
-      std::vector<char *> argv;
-      for (auto &a : all) argv.push_back(a.data());
-      argv.push_back(nullptr);
-      ::execv(program.c_str(), argv.data());
-      ::_exit(127);
-    }
-    return pid;
+    return cli_testing::Start(program, all, Path("stdout"), Path("stderr"));
   }
-  int Wait(pid_t pid) {
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  }
+  int Wait(pid_t pid) { return cli_testing::Wait(pid); }
   int Run(const std::vector<std::string> &args) { return Wait(Start(args)); }
-  std::string Stdout() const { return readFile(Path("stdout")); }
-  std::string Stderr() const { return readFile(Path("stderr")); }
+  std::string Stdout() const { return cli_testing::ReadFile(Path("stdout")); }
+  std::string Stderr() const { return cli_testing::ReadFile(Path("stderr")); }
 
   // A copy of a fixture under another folder of the test's own.
   std::string Copy(const std::string &fixture, const std::string &as) {
@@ -197,7 +172,7 @@ TEST_F(ConvertVerb, ConvertsEveryFileIntoItsOwnNumberedOutput) {
     EXPECT_NEAR(f.Seconds, 2.0, 0.2) << out;
     EXPECT_EQ(f.Streams, 2) << out;
   }
-  EXPECT_EQ(readFile(OutDir() + "/clip_(new).mp4"), "taken");
+  EXPECT_EQ(cli_testing::ReadFile(OutDir() + "/clip_(new).mp4"), "taken");
   // The summary names every source with its result and output.
   const std::string summary = Stdout();
   for (const std::string &text : {std::string("Source"), a, b, first, second})
@@ -207,7 +182,7 @@ TEST_F(ConvertVerb, ConvertsEveryFileIntoItsOwnNumberedOutput) {
 
 TEST_F(ConvertVerb, PicksApplyToTheRunOnlyAndAnUnusableSizeIsAnsweredYes) {
   const std::string in = Copy("av.mp4", "src/pick.mp4");
-  const std::string before = readFile(Path("settings.ini"));
+  const std::string before = cli_testing::ReadFile(Path("settings.ini"));
   struct Case {
     std::vector<std::string> args;
     int width, height;
@@ -230,7 +205,7 @@ TEST_F(ConvertVerb, PicksApplyToTheRunOnlyAndAnUnusableSizeIsAnsweredYes) {
     EXPECT_EQ(Stderr().find("Use the default size 320x240?") != std::string::npos, c.warned)
         << Stderr();
   }
-  EXPECT_EQ(readFile(Path("settings.ini")), before);
+  EXPECT_EQ(cli_testing::ReadFile(Path("settings.ini")), before);
 }
 
 TEST_F(ConvertVerb, TrimTakesSecondsWithDecimals) {

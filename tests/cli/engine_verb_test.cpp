@@ -2,7 +2,6 @@
 // signal that still leaves a playable file. What the conversions do is the engine's.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -15,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "cli_testing.h"
 #include "fixtures/fixtures.h"
 #include "media/avprobe.h"
 #include "media/loader.h"
@@ -38,34 +38,13 @@ protected:
   // Starts the program with `args`, standard error caught in a file; returns its pid.
   pid_t Start(const std::vector<std::string> &args) {
     const std::string program = MARLO_CONVERT;
-    const std::string err = Out("stderr");
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-      const int e = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-      const int null = ::open("/dev/null", O_WRONLY);
-      if (e < 0 || null < 0) ::_exit(127);
-      ::dup2(null, 1);
-      ::dup2(e, 2);
-      std::vector<char *> argv{const_cast<char *>(program.c_str()), const_cast<char *>("engine")};
-      for (const auto &a : args) argv.push_back(const_cast<char *>(a.c_str()));
-      argv.push_back(nullptr);
-      ::execv(program.c_str(), argv.data());
-      ::_exit(127);
-    }
-    return pid;
+    std::vector<std::string> all{"engine"};
+    all.insert(all.end(), args.begin(), args.end());
+    return cli_testing::Start(program, all, "/dev/null", Out("stderr"));
   }
-  int Wait(pid_t pid) {
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  }
+  int Wait(pid_t pid) { return cli_testing::Wait(pid); }
   int Run(const std::vector<std::string> &args) { return Wait(Start(args)); }
-  std::string Stderr() const {
-    std::ifstream in(Out("stderr"));
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-  }
+  std::string Stderr() const { return cli_testing::ReadFile(Out("stderr")); }
   // Seconds the file plays and its stream count, or -1 when it cannot be read.
   std::pair<double, int> Plays(const std::string &file) {
     TAVProbe probe;

@@ -2,15 +2,11 @@
 // The report's content is the probe's and is tested with it.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <vector>
 
+#include "cli_testing.h"
 #include "fixtures/fixtures.h"
 
 namespace {
@@ -22,37 +18,15 @@ struct RunResult {
   std::string out, err;
 };
 
-std::string readFile(const fs::path &p) {
-  std::ifstream in(p, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
 // Runs `program` with `args`, standard output and error each caught in a file.
 RunResult run(const std::string &program, const std::vector<std::string> &args) {
   const fs::path dir = fs::temp_directory_path() / ("cli_probe_" + std::to_string(::getpid()));
   fs::create_directories(dir);
-  const fs::path out = dir / "out", err = dir / "err";
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    const int o = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    const int e = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    if (o < 0 || e < 0) ::_exit(127);
-    ::dup2(o, 1);
-    ::dup2(e, 2);
-    std::vector<char *> argv{const_cast<char *>(program.c_str())};
-    for (const auto &a : args) argv.push_back(const_cast<char *>(a.c_str()));
-    argv.push_back(nullptr);
-    ::execv(program.c_str(), argv.data());
-    ::_exit(127);
-  }
+  const std::string out = (dir / "out").string(), err = (dir / "err").string();
   RunResult r;
-  int wstatus = 0;
-  if (pid > 0 && ::waitpid(pid, &wstatus, 0) == pid && WIFEXITED(wstatus))
-    r.status = WEXITSTATUS(wstatus);
-  r.out = readFile(out);
-  r.err = readFile(err);
+  r.status = cli_testing::Wait(cli_testing::Start(program, args, out, err));
+  r.out = cli_testing::ReadFile(out);
+  r.err = cli_testing::ReadFile(err);
   fs::remove_all(dir);
   return r;
 }
