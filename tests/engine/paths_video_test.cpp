@@ -23,6 +23,24 @@ namespace {
 bool Black(const uint8_t *rgb) { return rgb[0] < 40 && rgb[1] < 40 && rgb[2] < 40; }
 bool White(const uint8_t *rgb) { return rgb[0] > 200 && rgb[1] > 200 && rgb[2] > 200; }
 
+// Two transport streams of one second joined end to end in `dir`: 320x240, then 160x120.
+std::string JoinedSizes(const std::string &dir) {
+  fixtures::MediaSpec big;
+  big.container = "mpegts";
+  big.vcodec = "mpeg2video";
+  big.seconds = 1;
+  fixtures::MediaSpec small = big;
+  small.width = 160;
+  small.height = 120;
+  std::string joined = dir + "/joined.ts";
+  std::ofstream out(joined, std::ios::binary);
+  for (const auto &part : {fixtures::Make("big.ts", big), fixtures::Make("small.ts", small)}) {
+    std::ifstream in(part, std::ios::binary);
+    out << in.rdbuf();
+  }
+  return joined;
+}
+
 } // namespace
 
 // Sizes and filter texts as the option builder writes them for letter-boxed and cropped
@@ -281,22 +299,8 @@ TEST(PathsVideo, StatisticsFileHasALinePerPicture) {
 // output keeps its size and the crop bands shrink with the picture, so the same part of
 // the scene stays in view.
 TEST(PathsVideo, ASizeChangeMidStreamKeepsTheOutputAndRescalesTheCrop) {
-  fixtures::MediaSpec big;
-  big.container = "mpegts";
-  big.vcodec = "mpeg2video";
-  big.seconds = 1;
-  fixtures::MediaSpec small = big;
-  small.width = 160;
-  small.height = 120;
   std::string dir = TempDir();
-  std::string joined = dir + "/joined.ts";
-  {
-    std::ofstream out(joined, std::ios::binary);
-    for (const auto &part : {fixtures::Make("big.ts", big), fixtures::Make("small.ts", small)}) {
-      std::ifstream in(part, std::ios::binary);
-      out << in.rdbuf();
-    }
-  }
+  std::string joined = JoinedSizes(dir);
   LogCapture log;
   std::string out = dir + "/resized.avi";
   // The top quarter is cut: what is left is two thirds bars, one third the black strip.
@@ -332,22 +336,8 @@ TEST(PathsVideo, PluginsPaintEveryPicture) {
 // The same joined stream through a filter text: the graph takes the new size and the
 // output keeps the padded size.
 TEST(PathsVideo, ASizeChangeMidStreamPassesThroughTheFilterGraph) {
-  fixtures::MediaSpec big;
-  big.container = "mpegts";
-  big.vcodec = "mpeg2video";
-  big.seconds = 1;
-  fixtures::MediaSpec small = big;
-  small.width = 160;
-  small.height = 120;
   std::string dir = TempDir();
-  std::string joined = dir + "/joined.ts";
-  {
-    std::ofstream out(joined, std::ios::binary);
-    for (const auto &part : {fixtures::Make("big.ts", big), fixtures::Make("small.ts", small)}) {
-      std::ifstream in(part, std::ios::binary);
-      out << in.rdbuf();
-    }
-  }
+  std::string joined = JoinedSizes(dir);
   std::string out = dir + "/padded.avi";
   TRunResult r = Convert(joined, {}, out, {{"vcodec", "mpeg4"}, {"s", "160x112"}, {"vf", "pad=160:120:0:4"}});
   ASSERT_FALSE(r.Failed) << r.ErrorMessage;
