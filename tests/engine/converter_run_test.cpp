@@ -3,6 +3,7 @@
 #include "converter_support.h"
 
 #include "engine/previewer.h"
+#include "transcode_support.h"
 
 #include <sched.h>
 #include <sys/resource.h>
@@ -371,3 +372,57 @@ TEST_F(ConverterTest, PreviewWindowPerRunningTask) {
 }
 
 } // namespace
+
+// Two tasks at once through every path: sound resampled to mono at half the rate with its
+// volume halved, pictures deinterlaced, cropped, scaled, padded by a filter text and drawn
+// on by the hook, with preview pictures on the way. Both end with what was asked for.
+TEST_F(ConverterTest, TwoTasksAtOnceThroughEveryPath) {
+  TOutputOptions o;
+  o.VideoCodec = "mpeg4";
+  o.AudioCodec = "mp2";
+  o.AudioChannels = 1;
+  o.AudioSampleRate = 22050;
+  o.AudioVolume = 128;
+  o.AudioSyncMethod = 1;
+  o.CropTop = 16;
+  o.FrameSize = "160x112";
+  o.VideoFilters = "pad=160:120:0:4";
+  o.CustomHook = true;
+  o.ExtOptions = "deinterlace";
+  // Read at the sources' own pace, so that each task lasts long enough to meet the other.
+  const int first = Add("av.mp4", "re"), second = Add("av.mkv", "re");
+  Output(first, "both1.avi", o);
+  Output(second, "both2.avi", o);
+
+  std::atomic<int> hooked[2] = {0, 0}, previews{0}, running{0}, most{0};
+  converter->TriggerEventInMainThread = false;
+  converter->SetPreviewBitmap(true);
+  converter->OnPreviewBitmap = [&](TCustomMediaConverter *, const TPreviewInfo &) { ++previews; };
+  converter->OnCustomHook = [&](TCustomMediaConverter *sender, PHookInfo info) {
+    info->Bitmap->fill(Qt::red);
+    ++hooked[info->TaskIndex == first ? 0 : 1];
+    auto &c = *static_cast<TMediaConverter *>(sender);
+    int now = c.Task(first).Working() + c.Task(second).Working();
+    int seen = most;
+    while (now > seen && !most.compare_exchange_weak(seen, now)) {
+    }
+  };
+  converter->StartTask(2);
+  ASSERT_TRUE(WaitForFinal());
+  EXPECT_EQ(most, 2) << "the tasks did not run at the same time";
+  EXPECT_GT(previews, 0);
+  for (int task : {first, second}) {
+    SCOPED_TRACE(task);
+    EXPECT_TRUE(TerminationOf(task).Finished) << TerminationOf(task).ErrorMessage;
+    EXPECT_EQ(hooked[task == first ? 0 : 1], 50);
+    const ts::FileSummary out = ts::Inspect(Out(task == first ? "both1.avi" : "both2.avi"));
+    const ts::StreamSummary *v = out.First(AVMEDIA_TYPE_VIDEO), *a = out.First(AVMEDIA_TYPE_AUDIO);
+    ASSERT_TRUE(v && a);
+    EXPECT_EQ(v->Width, 160);
+    EXPECT_EQ(v->Height, 120);
+    EXPECT_EQ(v->Packets, 50);
+    EXPECT_EQ(a->Channels, 1);
+    EXPECT_EQ(a->SampleRate, 22050);
+    EXPECT_NEAR(a->End - a->FirstPts, 2.0, 0.05);
+  }
+}
