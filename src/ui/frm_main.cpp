@@ -390,8 +390,9 @@ void TfrmMain::updateEditMenu(QMenu *menu, bool popup) {
 void TfrmMain::setColumns() {
   lvFiles->setColumnCount(5);
   lvFiles->setHeaderLabels({"Source", "Length", "Trimmed Length", "Destination File", "Progress"});
+  // A column is never narrower than its caption needs in the font and style in use.
   const int widths[] = {140, 65, 90, 120, 60};
-  for (int i = 0; i < 5; ++i) lvFiles->setColumnWidth(i, widths[i]);
+  for (int i = 0; i < 5; ++i) lvFiles->setColumnWidth(i, std::max(widths[i], lvFiles->header()->sectionSizeHint(i)));
 }
 
 void TfrmMain::FormCreate() {

@@ -165,7 +165,10 @@ void TfrmProgress::ShowProgress(int64_t current, int64_t total, int64_t size, in
   lblLength->setText(QString("%1 Second").arg(total / 1000000));
   lblSize->setText(QString("%1 kb").arg(size / 1000));
   lblProgress->setText(QString("[%1/%2]").arg(taskIndex + 1).arg(taskCount));
-  lblOutput->setText(QString::fromStdString(source));
+  // A long path keeps its start and its file name; the whole of it is in the tool tip.
+  const QString path = QString::fromStdString(source);
+  lblOutput->setText(lblOutput->fontMetrics().elidedText(path, Qt::ElideMiddle, lblOutput->width()));
+  lblOutput->setToolTip(path);
 }
 
 void TfrmProgress::SetBar(int percent) { progbarFile->setValue(std::clamp(percent, 0, 100)); }

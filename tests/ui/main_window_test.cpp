@@ -4,6 +4,7 @@
 #include <QSlider>
 #include <QComboBox>
 #include <QFile>
+#include <QHeaderView>
 #include <QLineEdit>
 #include <QMenu>
 #include <QProgressBar>
@@ -20,6 +21,7 @@
 #include "formats/settings.h"
 #include "media/avprobe.h"
 #include "media/ffapi.h"
+#include "media/ffowners.h"
 #include "media/framebitmap.h"
 
 extern "C" {
@@ -92,22 +94,17 @@ int pickerRowOf(TfrmMain &frm, int code) {
 QImage firstPicture(const std::string &path) {
   AVFormatContext *raw = nullptr;
   if (ff.avformat_open_input(&raw, path.c_str(), nullptr, nullptr) < 0) return {};
-  std::unique_ptr<AVFormatContext, void (*)(AVFormatContext *)> fmt(
-      raw, [](AVFormatContext *c) { ff.avformat_close_input(&c); });
+  TInputContextPtr fmt(raw);
   if (ff.avformat_find_stream_info(fmt.get(), nullptr) < 0) return {};
   const int index = ff.av_find_best_stream(fmt.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
   if (index < 0) return {};
   const AVCodecParameters *par = fmt->streams[index]->codecpar;
-  std::unique_ptr<AVCodecContext, void (*)(AVCodecContext *)> dec(
-      ff.avcodec_alloc_context3(ff.avcodec_find_decoder(par->codec_id)),
-      [](AVCodecContext *c) { ff.avcodec_free_context(&c); });
+  TCodecContextPtr dec(ff.avcodec_alloc_context3(ff.avcodec_find_decoder(par->codec_id)));
   if (ff.avcodec_parameters_to_context(dec.get(), par) < 0 ||
       ff.avcodec_open2(dec.get(), dec->codec, nullptr) < 0)
     return {};
-  std::unique_ptr<AVPacket, void (*)(AVPacket *)> pkt(ff.av_packet_alloc(),
-                                                      [](AVPacket *p) { ff.av_packet_free(&p); });
-  std::unique_ptr<AVFrame, void (*)(AVFrame *)> frame(ff.av_frame_alloc(),
-                                                      [](AVFrame *f) { ff.av_frame_free(&f); });
+  TPacketPtr pkt(ff.av_packet_alloc());
+  TFramePtr frame(ff.av_frame_alloc());
   while (ff.av_read_frame(fmt.get(), pkt.get()) >= 0) {
     const bool ours = pkt->stream_index == index;
     if (ours) ff.avcodec_send_packet(dec.get(), pkt.get());
@@ -174,6 +171,22 @@ private slots:
     frm->btnAddClick(); // the same files again add nothing
     QCOMPARE(frm->RowCount(), 2);
     QVERIFY(services->Messages.empty());
+    closeWindow(frm);
+  }
+
+  // The list's captions stay whole in a font larger than the one the widths were made for.
+  void columnCaptionsAreWholeInALargeFont() {
+    Scratch scratch;
+    ServicesScope services;
+    baseSettings(scratch);
+    auto frm = openWindow();
+    frm->lvFiles->header()->setStyleSheet("font-size: 16pt;");
+    services->OpenFiles = {QString::fromStdString(fixtures::Path("av.avi"))};
+    frm->btnAddClick(); // the first row lays the columns out again
+    QCOMPARE(frm->RowCount(), 1);
+    for (int col = 0; col < frm->lvFiles->columnCount(); ++col)
+      QVERIFY2(frm->lvFiles->columnWidth(col) >= frm->lvFiles->header()->sectionSizeHint(col),
+               qPrintable(frm->lvFiles->headerItem()->text(col)));
     closeWindow(frm);
   }
 

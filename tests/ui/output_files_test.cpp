@@ -245,6 +245,14 @@ private slots:
     QCOMPARE(w.lblSize->text(), QString("1234 kb"));
     QCOMPARE(w.lblProgress->text(), QString("[1/3]"));
     QCOMPARE(w.lblOutput->text(), QString("/m/clip.avi"));
+    // A path longer than the window keeps its ends, and is whole in the tool tip.
+    const QString deep = "/home/user/" + QString("very long folder name/").repeated(8) + "holiday.avi";
+    w.ShowProgress(0, 1, 0, 0, 1, deep.toStdString());
+    QVERIFY(w.lblOutput->fontMetrics().horizontalAdvance(w.lblOutput->text()) <= w.lblOutput->width());
+    QVERIFY(w.lblOutput->text().startsWith("/home/user/"));
+    QVERIFY(w.lblOutput->text().endsWith("holiday.avi"));
+    QCOMPARE(w.lblOutput->toolTip(), deep);
+    w.ShowProgress(45500000, 91000000, 1234567, 0, 3, "/m/clip.avi");
     QCOMPARE(w.progbarFile->value(), 50);
     QCOMPARE(w.mem1->text().toStdString(), BuiltInNews()[0].Info);
 
