@@ -226,8 +226,12 @@ TEST(Player, HookDrawingReachesTheScreenPictureUnlessTheHookFails) {
     };
     ASSERT_TRUE(h.player.Open(fixtures::Path("av.mp4"), &h.host, true));
     ASSERT_TRUE(Harness::WaitFor([&] { return h.player.State() == psPause; }));
-    Harness::Pump(200);
-    const QImage bitmap = h.player.CurrentFrame();
+    // A loaded machine may take a while to put the first picture up.
+    QImage bitmap;
+    Harness::WaitFor([&] {
+      bitmap = h.player.CurrentFrame();
+      return !bitmap.isNull() && hooked.load() >= 1;
+    });
     h.player.Close(true);
     FFLogger().SetOnLog(nullptr);
     EXPECT_GE(hooked.load(), 1);
