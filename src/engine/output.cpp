@@ -164,6 +164,7 @@ void TCustomFFmpeg::NewVideoStream() {
 
   if (o.VideoStreamCopy) {
     ost.Copy = true;
+    ost.LocalHeaders = o.VideoGlobalHeader & 2;
     st->sample_aspect_ratio = AspectToSar(o.FrameAspectRatio, o.FrameWidth, o.FrameHeight);
   } else {
     AVRational rate = o.FrameRate.num && o.FrameRate.den ? o.FrameRate : AVRational{25, 1};

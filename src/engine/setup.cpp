@@ -67,6 +67,12 @@ void CopySetup(TTranscodeState &s, TOutputStream &ost, TInputStream &ist) {
     if (!e.Options().FrameHooks.Empty())
       Fail("-vcodec copy and -vhook are incompatible (frames are not decoded)");
     if (e.PreviewFlags & 3) Fail("-vcodec copy and PostHooks are incompatible (frames are not decoded)");
+    // Local headers asked for: every key picture gets the stream headers in front, as an
+    // encoder would write them, ahead of the filters the user named. Only where the headers
+    // are stored in the form the pictures carry them (MPEG-4 Part 2 start codes); an
+    // H.264 or HEVC header record in front of a picture would break it.
+    if (ost.LocalHeaders && par->codec_id == AV_CODEC_ID_MPEG4 && par->extradata_size > 0)
+      ost.BsfChain.insert(ost.BsfChain.begin(), TBsfEntry{"dump_extra", "freq=keyframe"});
     ost.St->sample_aspect_ratio = ist.St->sample_aspect_ratio;
     ost.St->avg_frame_rate = ist.St->avg_frame_rate;
     ost.St->r_frame_rate = ist.St->r_frame_rate;

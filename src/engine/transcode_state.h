@@ -72,6 +72,7 @@ struct TOutputStream {
   AVStream *St = nullptr;
   AVMediaType Type = AVMEDIA_TYPE_UNKNOWN;
   bool Copy = false;
+  bool LocalHeaders = false; // copied pictures: key pictures carry the stream headers ("vglobal" 2)
   int Source = -1; // input stream table index
   int Sync = -1;
   bool EncodingNeeded = false;

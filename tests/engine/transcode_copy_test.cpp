@@ -3,6 +3,7 @@
 #include "transcode_support.h"
 
 #include "fixtures/fixtures.h"
+#include "media/ffowners.h"
 
 #include <gtest/gtest.h>
 
@@ -49,6 +50,49 @@ TEST(TranscodeCopy, EveryPacketAndTheLengthSurviveAChangeOfContainer) {
     if (in.Duration > 0) {
       EXPECT_NEAR(in.Duration, out.Duration, 0.11);
     }
+  }
+}
+
+// Copied MPEG-4 pictures from a container that keeps the stream headers apart: with
+// "vglobal" 2 every key picture carries them in front, as an encoder asked for local headers
+// writes them; without it the pictures pass as they are.
+TEST(TranscodeCopy, LocalHeadersGoInFrontOfEveryKeyPicture) {
+  fixtures::MediaSpec recipe;
+  recipe.container = "matroska";
+  recipe.vcodec = "mpeg4";
+  recipe.seconds = 3;
+  const std::string source = fixtures::Make("global_headers.mkv", recipe);
+  for (bool local : {false, true}) {
+    SCOPED_TRACE(local ? "vglobal 2" : "as they are");
+    const std::string output = TempDir() + "/copied.avi";
+    OptionList opts = {{"vcodec", "copy"}};
+    if (local) opts.push_back({"vglobal", "2"});
+    TRunResult r = Convert(source, {}, output, opts);
+    ASSERT_FALSE(r.Failed) << r.ErrorMessage;
+
+    AVFormatContext *raw = nullptr;
+    ASSERT_GE(ff.avformat_open_input(&raw, output.c_str(), nullptr, nullptr), 0);
+    TInputContextPtr in(raw);
+    const AVCodecParameters *par = in->streams[0]->codecpar;
+    ASSERT_GT(par->extradata_size, 0);
+    const std::string headers(reinterpret_cast<const char *>(par->extradata), par->extradata_size);
+    TPacketPtr pkt(ff.av_packet_alloc());
+    int keys = 0, keysWithHeaders = 0, others = 0, othersWithHeaders = 0;
+    while (ff.av_read_frame(in.get(), pkt.get()) >= 0) {
+      const bool led = std::string(reinterpret_cast<const char *>(pkt->data), pkt->size).rfind(headers, 0) == 0;
+      if (pkt->flags & AV_PKT_FLAG_KEY) {
+        ++keys;
+        keysWithHeaders += led;
+      } else {
+        ++others;
+        othersWithHeaders += led;
+      }
+      ff.av_packet_unref(pkt.get());
+    }
+    EXPECT_EQ(keys, 3);
+    EXPECT_EQ(keysWithHeaders, local ? keys : 0);
+    EXPECT_EQ(othersWithHeaders, 0);
+    EXPECT_EQ(keys + others, 75);
   }
 }
 
