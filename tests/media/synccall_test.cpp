@@ -5,7 +5,9 @@
 #include <QCoreApplication>
 #include <QTimer>
 #include <atomic>
+#include <memory>
 #include <stdexcept>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -104,6 +106,27 @@ TEST(SyncCall, AFailureOfTheCallReachesTheWorker) {
   ASSERT_TRUE(WaitPumping([&] { return done.load(); }, kPatience));
   t.join();
   EXPECT_EQ(caught, "handler failed");
+}
+
+// The application goes away while a worker waits for a call it never served: the worker is
+// released with the reason instead of waiting for ever.
+TEST(SyncCall, AWorkerIsReleasedWhenTheApplicationGoesAwayUnserved) {
+  auto a = std::make_unique<App>();
+  std::atomic<bool> called{false};
+  std::string caught;
+  std::thread t([&] {
+    try {
+      SyncCall([&] { called = true; });
+    } catch (const std::runtime_error &e) {
+      caught = e.what();
+    }
+  });
+  // The UI thread never serves events here; give the worker time to post its call.
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  a.reset();
+  t.join();
+  EXPECT_FALSE(called);
+  EXPECT_EQ(caught, "The user-interface thread ended before the call could run");
 }
 
 TEST(SyncCall, TheEventLoopServesCallsToo) {
