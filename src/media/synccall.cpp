@@ -75,8 +75,8 @@ private:
 class TCallReceiver : public QObject {
 protected:
   bool event(QEvent *e) override {
+    TakeOver(e); // before the event is read at all
     if (e->type() != kCallEvent) return QObject::event(e);
-    TakeOver(e);
     static_cast<TCallEvent *>(e)->Run();
     return true;
   }
