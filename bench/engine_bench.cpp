@@ -12,7 +12,9 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -82,17 +84,14 @@ std::string Tail(const std::string &file, size_t bytes) {
 }
 
 // Runs `argv` to its end with its output in `log`; the wall time and the process's peak
-// resident memory. Leaves the program with the log's end when the run fails.
+// resident memory. Throws with the command and the log's end when the run fails.
 Run Time(const std::vector<std::string> &argv, const std::string &log) {
   std::vector<char *> args;
   for (const std::string &a : argv) args.push_back(const_cast<char *>(a.c_str()));
   args.push_back(nullptr);
   const auto start = std::chrono::steady_clock::now();
   const pid_t pid = ::fork();
-  if (pid < 0) {
-    std::perror("bench_engine: fork");
-    std::exit(1);
-  }
+  if (pid < 0) throw std::runtime_error(std::string("fork: ") + std::strerror(errno));
   if (pid == 0) {
     const int fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (fd >= 0) {
@@ -106,19 +105,16 @@ Run Time(const std::vector<std::string> &argv, const std::string &log) {
   }
   int status = 0;
   rusage usage{};
-  if (::wait4(pid, &status, 0, &usage) != pid) {
-    std::perror("bench_engine: wait4");
-    std::exit(1);
-  }
+  if (::wait4(pid, &status, 0, &usage) != pid)
+    throw std::runtime_error(std::string("wait4: ") + std::strerror(errno));
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
     std::string line;
     for (const std::string &a : argv) line += a + " ";
-    std::fprintf(stderr, "bench_engine: this run failed (%s %d):\n  %s\n%s\n",
-                 WIFEXITED(status) ? "exit status" : "signal",
-                 WIFEXITED(status) ? WEXITSTATUS(status) : WTERMSIG(status), line.c_str(),
-                 Tail(log, 2000).c_str());
-    std::exit(1);
+    throw std::runtime_error("this run failed (" +
+                             (WIFEXITED(status) ? "exit status " + std::to_string(WEXITSTATUS(status))
+                                                : "signal " + std::to_string(WTERMSIG(status))) +
+                             "):\n  " + line + "\n" + Tail(log, 2000));
   }
   const double cpu = usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6 + usage.ru_stime.tv_sec +
                      usage.ru_stime.tv_usec / 1e6;
@@ -160,15 +156,20 @@ std::string EncoderSettings(const AVPacket *pkt) {
   return data.substr(at + 9, end == std::string::npos ? std::string::npos : end - at - 9);
 }
 
+struct InputFree {
+  void operator()(AVFormatContext *c) const { ff.avformat_close_input(&c); }
+};
+struct PacketFree {
+  void operator()(AVPacket *p) const { ff.av_packet_free(&p); }
+};
+
 Summary Summarise(const std::string &file) {
   Summary s;
-  AVFormatContext *ctx = nullptr;
-  if (ff.avformat_open_input(&ctx, file.c_str(), nullptr, nullptr) < 0 ||
-      ff.avformat_find_stream_info(ctx, nullptr) < 0) {
-    if (ctx) ff.avformat_close_input(&ctx);
-    std::fprintf(stderr, "bench_engine: cannot read back %s\n", file.c_str());
-    std::exit(1);
-  }
+  AVFormatContext *opened = nullptr;
+  const int err = ff.avformat_open_input(&opened, file.c_str(), nullptr, nullptr);
+  std::unique_ptr<AVFormatContext, InputFree> ctx(opened);
+  if (err < 0 || ff.avformat_find_stream_info(opened, nullptr) < 0)
+    throw std::runtime_error("cannot read back " + file);
   s.Container = ctx->iformat->name;
   for (unsigned i = 0; i < ctx->nb_streams; ++i) {
     const AVCodecParameters *p = ctx->streams[i]->codecpar;
@@ -182,8 +183,11 @@ Summary Summarise(const std::string &file) {
                     p->ch_layout.nb_channels);
     (p->codec_type == AVMEDIA_TYPE_VIDEO ? s.Video : s.Audio) = text;
   }
-  AVPacket *pkt = ff.av_packet_alloc();
-  while (pkt && ff.av_read_frame(ctx, pkt) >= 0) {
+  std::unique_ptr<AVPacket, PacketFree> owner(ff.av_packet_alloc());
+  AVPacket *pkt = owner.get();
+  if (!pkt) throw std::runtime_error("out of memory");
+  int read;
+  while ((read = ff.av_read_frame(opened, pkt)) >= 0) {
     const AVMediaType type = ctx->streams[pkt->stream_index]->codecpar->codec_type;
     if (type == AVMEDIA_TYPE_VIDEO) {
       if (s.VideoPackets++ == 0) s.EncoderSettings = EncoderSettings(pkt);
@@ -192,8 +196,7 @@ Summary Summarise(const std::string &file) {
     }
     ff.av_packet_unref(pkt);
   }
-  ff.av_packet_free(&pkt);
-  ff.avformat_close_input(&ctx);
+  if (read != AVERROR_EOF) throw std::runtime_error("cannot read " + file + " to its end");
   s.Bytes = int64_t(fs::file_size(file));
   return s;
 }
@@ -221,58 +224,9 @@ bool Compare(const Conversion &c, const std::string &minimal, const std::string 
 
 const char *Mark(bool met) { return met ? "met" : "MISSED"; }
 
-} // namespace
-
-int main(int argc, char **argv) {
-  bool quick = false;
-  for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--quick") == 0) {
-      quick = true;
-    } else {
-      std::fprintf(stderr, "Usage: bench_engine [--quick]\n");
-      return 2;
-    }
-  }
-  const int rounds = quick ? 1 : 5;
-  const double seconds = quick ? 4 : 20;
-
-  const std::string bin = SelfFolder();
-  for (const char *program : {"marlo-convert", "bench_minimal_transcode"})
-    if (::access((bin + "/" + program).c_str(), X_OK) != 0) {
-      std::fprintf(stderr, "bench_engine: %s/%s is missing; build it first\n", bin.c_str(), program);
-      return 1;
-    }
-  if (!FFLoader().LoadLibs(ConverterLibs)) {
-    std::fprintf(stderr, "bench_engine: %s\n", FFLoader().LastError().c_str());
-    return 1;
-  }
-
-  fixtures::MediaSpec recipe;
-  recipe.container = "mp4";
-  recipe.vcodec = "libx264";
-  recipe.acodec = "aac";
-  recipe.width = 1280;
-  recipe.height = 720;
-  recipe.seconds = seconds;
-  recipe.videoOptions = {{"preset", "veryfast"}};
-  std::string source, source1080;
-  try {
-    std::printf("making the sources (cached in %s) ...\n", fixtures::Dir().c_str());
-    std::fflush(stdout);
-    source = fixtures::Make(quick ? "engine-720p-quick.mp4" : "engine-720p.mp4", recipe);
-    recipe.width = 1920;
-    recipe.height = 1080;
-    source1080 = fixtures::Make(quick ? "engine-1080p-quick.mp4" : "engine-1080p.mp4", recipe);
-  } catch (const std::exception &e) {
-    std::fprintf(stderr, "bench_engine: %s\n", e.what());
-    return 1;
-  }
-
-  std::string work = (fs::temp_directory_path() / "marlo-bench-engine-XXXXXX").string();
-  if (!::mkdtemp(work.data())) {
-    std::perror("bench_engine: mkdtemp");
-    return 1;
-  }
+// Runs every round and prints the comparison, the table and the memory lines; the exit status.
+int Measure(double seconds, int rounds, const std::string &bin, const std::string &source,
+            const std::string &source1080, const std::string &work) {
   const std::string log = work + "/run.log";
   auto output = [&](size_t c, int program) {
     return work + "/" + kConversions[c].Preset + "-" + std::to_string(program) + kConversions[c].Extension;
@@ -337,8 +291,74 @@ int main(int argc, char **argv) {
 
   std::printf("%s\n", met ? "every target met" : "a target was MISSED (see above)");
 
-  std::error_code ec;
-  fs::remove_all(work, ec);
   // A miss is a figure to report; outputs that differ make the comparison itself wrong.
   return same ? 0 : 1;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+  bool quick = false;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--quick") == 0) {
+      quick = true;
+    } else {
+      std::fprintf(stderr, "Usage: bench_engine [--quick]\n");
+      return 2;
+    }
+  }
+  const int rounds = quick ? 1 : 5;
+  const double seconds = quick ? 4 : 20;
+
+  const std::string bin = SelfFolder();
+  for (const char *program : {"marlo-convert", "bench_minimal_transcode"})
+    if (::access((bin + "/" + program).c_str(), X_OK) != 0) {
+      std::fprintf(stderr, "bench_engine: %s/%s is missing; build it first\n", bin.c_str(), program);
+      return 1;
+    }
+  if (!FFLoader().LoadLibs(ConverterLibs)) {
+    std::fprintf(stderr, "bench_engine: %s\n", FFLoader().LastError().c_str());
+    return 1;
+  }
+
+  fixtures::MediaSpec recipe;
+  recipe.container = "mp4";
+  recipe.vcodec = "libx264";
+  recipe.acodec = "aac";
+  recipe.width = 1280;
+  recipe.height = 720;
+  recipe.seconds = seconds;
+  recipe.videoOptions = {{"preset", "veryfast"}};
+  std::string source, source1080;
+  try {
+    std::printf("making the sources (cached in %s) ...\n", fixtures::Dir().c_str());
+    std::fflush(stdout);
+    source = fixtures::Make(quick ? "engine-720p-quick.mp4" : "engine-720p.mp4", recipe);
+    recipe.width = 1920;
+    recipe.height = 1080;
+    source1080 = fixtures::Make(quick ? "engine-1080p-quick.mp4" : "engine-1080p.mp4", recipe);
+  } catch (const std::exception &e) {
+    std::fprintf(stderr, "bench_engine: %s\n", e.what());
+    return 1;
+  }
+
+  std::string work = (fs::temp_directory_path() / "marlo-bench-engine-XXXXXX").string();
+  if (!::mkdtemp(work.data())) {
+    std::perror("bench_engine: mkdtemp");
+    return 1;
+  }
+  // The outputs go with the folder however the measuring ends.
+  struct RemoveFolder {
+    std::string Path;
+    ~RemoveFolder() {
+      std::error_code ec;
+      fs::remove_all(Path, ec);
+    }
+  } removeWork{work};
+  try {
+    return Measure(seconds, rounds, bin, source, source1080, work);
+  } catch (const std::exception &e) {
+    std::fprintf(stderr, "bench_engine: %s\n", e.what());
+    return 1;
+  }
 }
