@@ -2,15 +2,11 @@
 // and the bitmap back into the picture. Not a renderer: it never draws on the bitmap.
 #include "media/framebitmap.h"
 
-#include <algorithm>
 #include <cstring>
 
 #include "media/ffapi.h"
 
 namespace {
-
-// The bitmap's own row layout: 3 bytes a pixel, rows padded to 4 bytes.
-constexpr int kBitmapAlign = 4;
 
 bool sizeUsable(int width, int height) { return width > 0 && height > 0 && width <= 32768 && height <= 32768; }
 
@@ -20,15 +16,10 @@ FrameBitmapConverter::~FrameBitmapConverter() { ResetConverter(*this); }
 
 void ResetConverter(FrameBitmapConverter &conv) {
   conv.bitmap_ = QImage();
-  if (conv.buffer_) ff.av_free(conv.buffer_);
-  conv.buffer_ = nullptr;
-  conv.bufferSize_ = 0;
   if (conv.toBitmap_) ff.sws_freeContext(conv.toBitmap_);
   if (conv.fromBitmap_) ff.sws_freeContext(conv.fromBitmap_);
   conv.toBitmap_ = conv.fromBitmap_ = nullptr;
   conv.destFormat_ = AV_PIX_FMT_BGR24;
-  std::fill(std::begin(conv.picData_), std::end(conv.picData_), nullptr);
-  std::fill(std::begin(conv.picLinesize_), std::end(conv.picLinesize_), 0);
 }
 
 bool FrameToBitmap(FrameBitmapConverter &conv, const uint8_t *const data[4], const int linesize[4],
@@ -41,34 +32,20 @@ bool FrameToBitmap(FrameBitmapConverter &conv, const uint8_t *const data[4], con
   }
   const int rowBytes = int(conv.bitmap_.bytesPerLine());
 
-  const uint8_t *rows = data[0];
-  int stride = linesize[0];
+  const int stride = linesize[0];
   const bool convert = fmt != conv.destFormat_ || (width & 1) || (height & 1) || stride != rowBytes;
   if (convert) {
-    const int size = ff.av_image_get_buffer_size(conv.destFormat_, width, height, kBitmapAlign);
-    if (size < 0) return false;
-    // The buffer only ever grows: pictures of one stream keep their size.
-    if (size > conv.bufferSize_) {
-      if (conv.buffer_) ff.av_free(conv.buffer_);
-      conv.bufferSize_ = 0;
-      conv.buffer_ = static_cast<uint8_t *>(ff.av_malloc(size));
-      if (!conv.buffer_) return false;
-      conv.bufferSize_ = size;
-    }
-    if (ff.av_image_fill_arrays(conv.picData_, conv.picLinesize_, conv.buffer_, conv.destFormat_,
-                                width, height, kBitmapAlign) < 0)
-      return false;
+    // Straight into the bitmap, whose rows are laid out as the scaler writes them; the
+    // bitmap is only made again when the size changes.
     conv.toBitmap_ = ff.sws_getCachedContext(conv.toBitmap_, width, height, fmt, width, height,
                                              conv.destFormat_, SWS_BICUBIC, nullptr, nullptr, nullptr);
     if (!conv.toBitmap_) return false;
-    if (ff.sws_scale(conv.toBitmap_, data, linesize, 0, height, conv.picData_, conv.picLinesize_) != height)
-      return false;
-    rows = conv.picData_[0];
-    stride = conv.picLinesize_[0];
+    uint8_t *dst[4] = {conv.bitmap_.bits(), nullptr, nullptr, nullptr};
+    const int dstStride[4] = {rowBytes, 0, 0, 0};
+    return ff.sws_scale(conv.toBitmap_, data, linesize, 0, height, dst, dstStride) == height;
   }
-  const size_t copy = size_t(std::min(stride, rowBytes));
   for (int y = 0; y < height; ++y)
-    std::memcpy(conv.bitmap_.scanLine(y), rows + ptrdiff_t(y) * stride, copy);
+    std::memcpy(conv.bitmap_.scanLine(y), data[0] + ptrdiff_t(y) * stride, size_t(rowBytes));
   return true;
 }
 

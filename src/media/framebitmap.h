@@ -32,11 +32,7 @@ private:
   friend void ResetConverter(FrameBitmapConverter &);
 
   AVPixelFormat destFormat_ = AV_PIX_FMT_BGR24;
-  QImage bitmap_;
-  uint8_t *buffer_ = nullptr; // library-allocated, grows only
-  int bufferSize_ = 0;
-  uint8_t *picData_[4] = {};
-  int picLinesize_[4] = {};
+  QImage bitmap_; // made again only when the picture size changes
   SwsContext *toBitmap_ = nullptr;
   SwsContext *fromBitmap_ = nullptr;
 };
