@@ -55,6 +55,23 @@ void Preview(TTranscodeState &s, const AVFrame *picture, int64_t pts, int frameN
   }
 }
 
+// The hook's bitmap becomes the picture. It goes into a picture of its own rather than the
+// decoder's, which the decoder may still be reading: that one would have to be copied
+// first, only to be overwritten.
+bool DrawingIntoPicture(FrameBitmapConverter &conv, AVFrame *frame) {
+  TFramePtr drawn(ff.av_frame_alloc());
+  if (!drawn) return false;
+  drawn->format = frame->format;
+  drawn->width = frame->width;
+  drawn->height = frame->height;
+  if (ff.av_frame_get_buffer(drawn.get(), 0) < 0 || ff.av_frame_copy_props(drawn.get(), frame) < 0 ||
+      !BitmapToFrame(conv, conv.Bitmap(), drawn.get()))
+    return false;
+  ff.av_frame_unref(frame);
+  ff.av_frame_move_ref(frame, drawn.get());
+  return true;
+}
+
 } // namespace
 
 void VideoSetup(TTranscodeState &s, TOutputStream &ost) {
@@ -96,7 +113,7 @@ void PreProcessPicture(TTranscodeState &s, TInputStream &ist, AVFrame *frame) {
     plugins.Process(frame, ist.Pts);
     return;
   }
-  if (ff.av_frame_make_writable(frame) < 0 || !FrameToBitmap(s.HookConv, frame)) {
+  if (!FrameToBitmap(s.HookConv, frame)) {
     EngineLog(&e, llError, "Cannot initialize the toRGB conversion context");
     e.HookSlot = nullptr;
     return;
@@ -105,13 +122,17 @@ void PreProcessPicture(TTranscodeState &s, TInputStream &ist, AVFrame *frame) {
   info.Bitmap = &s.HookConv.Bitmap();
   info.FrameNumber = int(ist.Frames);
   info.PTS = ist.Pts;
+  // Any drawing on the bitmap (its pixels, a painter) gives it a new key.
+  const qint64 untouched = info.Bitmap->cacheKey();
   try {
     e.HookSlot(info);
   } catch (const std::exception &ex) {
     EngineLog(&e, llError, "Error occurs OnCustomHook: %s", ex.what());
     info.Update = false;
   }
-  if (info.Update && !BitmapToFrame(s.HookConv, s.HookConv.Bitmap(), frame)) {
+  // A bitmap nobody drew on stays out of the picture: the round trip through 24-bit colour
+  // would only round the picture's colours and cost a second conversion.
+  if (info.Update && info.Bitmap->cacheKey() != untouched && !DrawingIntoPicture(s.HookConv, frame)) {
     EngineLog(&e, llError, "Cannot initialize the fromRGB conversion context");
     info.StopHook = true;
   }

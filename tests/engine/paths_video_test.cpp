@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <iterator>
 #include <mutex>
 #include <regex>
 
@@ -212,6 +213,35 @@ TEST(PathsVideo, TheHooksDrawingReachesTheOutputUnlessItDeclinesOrRaises) {
       EXPECT_TRUE(White(px)) << int(px[0]) << "," << int(px[1]) << "," << int(px[2]);
     }
   }
+}
+
+// A hook that only looks at the bitmap leaves the pictures exactly as they were: the file is
+// the one made without a hook, byte for byte.
+TEST(PathsVideo, AHookThatOnlyLooksChangesNothing) {
+  const std::string dir = TempDir();
+  auto convert = [&](const std::string &name, bool hooked) {
+    TCustomFFmpeg engine;
+    Prepare(engine);
+    const std::string out = dir + "/" + name;
+    EXPECT_EQ(Open(engine, fixtures::Path("av.mkv"), {}, out, {{"vcodec", "mpeg4"}, {"an", "1"}}), "");
+    int looked = 0;
+    if (hooked)
+      engine.HookSlot = [&](THookInfo &info) {
+        const QImage &bitmap = *info.Bitmap;
+        looked += bitmap.pixelColor(10, 10).red() > 200;
+        looked += bitmap.constScanLine(0)[0] > 200;
+      };
+    TRunResult r = engine.Run();
+    EXPECT_FALSE(r.Failed) << r.ErrorMessage;
+    if (hooked) {
+      EXPECT_EQ(looked, 100);
+    }
+    std::ifstream in(out, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  };
+  const std::string plain = convert("plain.avi", false), looked = convert("looked.avi", true);
+  ASSERT_GT(plain.size(), 10000u);
+  EXPECT_TRUE(plain == looked) << "the pictures went through the bitmap and back";
 }
 
 // Whatever the source container and codecs, the converted sound and picture end together
