@@ -47,8 +47,8 @@ const Conversion kConversions[] = {
      {"f=mp4", "vcodec=libx264", "vpre=libx264-ipod", "s=320x240", "acodec=aac", "ab=128000", "ar=44100", "ac=2"}},
 };
 
-enum Program { Minimal, Engine, EngineHook, kPrograms };
-const char *const kProgramNames[kPrograms] = {"minimal", "engine", "engine+hook"};
+enum Program { Minimal, Engine, EngineHook, EngineDraw, kPrograms };
+const char *const kProgramNames[kPrograms] = {"minimal", "engine", "engine+hook", "engine+draw"};
 
 constexpr double kEngineTarget = 1.05; // engine / minimal
 constexpr double kHookTarget = 1.25;   // engine with hook / without
@@ -132,6 +132,7 @@ std::vector<std::string> Command(Program program, const std::string &bin, const 
     argv.push_back(option);
   }
   if (program == EngineHook) argv.push_back("--hook");
+  if (program == EngineDraw) argv.push_back("--hook=draw");
   return argv;
 }
 
@@ -257,26 +258,29 @@ int Measure(double seconds, int rounds, const std::string &bin, const std::strin
 
   std::printf("\nWhole processes, median of %d round%s; targets: engine/minimal <= %.2f, hook/no-hook <= %.2f\n",
               rounds, rounds == 1 ? "" : "s", kEngineTarget, kHookTarget);
-  std::printf("%-34s | %9s | %9s | %14s | %11s | %13s | %s\n", "conversion", "minimal s", "engine s",
-              "engine/minimal", "engine+hook", "hook/no-hook", "peak MB minimal/engine/+hook");
+  std::printf("%-34s | %9s | %9s | %14s | %11s | %13s | %11s | %9s | %s\n", "conversion", "minimal s",
+              "engine s", "engine/minimal", "engine+hook", "hook/no-hook", "engine+draw", "draw/none",
+              "peak MB minimal/engine/+hook/+draw");
   bool met = true;
   for (size_t c = 0; c < kConversionCount; ++c) {
-    const double m = Median(times[c][Minimal]), e = Median(times[c][Engine]), h = Median(times[c][EngineHook]);
+    const double m = Median(times[c][Minimal]), e = Median(times[c][Engine]), h = Median(times[c][EngineHook]),
+                 d = Median(times[c][EngineDraw]);
     met = met && e / m <= kEngineTarget && h / e <= kHookTarget;
-    std::printf("%-34s | %9.2f | %9.2f | %7.3f %-6s | %11.2f | %6.3f %-6s | %.0f / %.0f / %.0f\n",
+    std::printf("%-34s | %9.2f | %9.2f | %7.3f %-6s | %11.2f | %6.3f %-6s | %11.2f | %9.3f | %.0f / %.0f / %.0f / %.0f\n",
                 kConversions[c].Label, m, e, e / m, Mark(e / m <= kEngineTarget), h, h / e,
-                Mark(h / e <= kHookTarget), peak[c][Minimal], peak[c][Engine], peak[c][EngineHook]);
+                Mark(h / e <= kHookTarget), d, d / e, peak[c][Minimal], peak[c][Engine], peak[c][EngineHook],
+                peak[c][EngineDraw]);
   }
 
   // Wall times move with the machine's load; processor time tells extra work from waiting.
-  std::printf("\nProcessor time (user + system, median s), minimal / engine / engine+hook:\n");
+  std::printf("\nProcessor time (user + system, median s), minimal / engine / engine+hook / engine+draw:\n");
   for (size_t c = 0; c < kConversionCount; ++c)
-    std::printf("  %-34s %.2f / %.2f / %.2f\n", kConversions[c].Label, Median(cpuTimes[c][Minimal]),
-                Median(cpuTimes[c][Engine]), Median(cpuTimes[c][EngineHook]));
+    std::printf("  %-34s %.2f / %.2f / %.2f / %.2f\n", kConversions[c].Label, Median(cpuTimes[c][Minimal]),
+                Median(cpuTimes[c][Engine]), Median(cpuTimes[c][EngineHook]), Median(cpuTimes[c][EngineDraw]));
 
   std::printf("\nPeak memory of the engine on a 1920x1080 source, %s (target < %.0f MB):\n",
               kConversions[0].Label, kMemoryTargetMB);
-  for (Program program : {Engine, EngineHook}) {
+  for (Program program : {Engine, EngineHook, EngineDraw}) {
     const Run run = Time(Command(program, bin, kConversions[0], source1080, output(0, program)), log);
     met = met && run.PeakMB < kMemoryTargetMB;
     std::printf("  %-12s %6.1f MB %-6s (%.2f s)\n", kProgramNames[program], run.PeakMB,

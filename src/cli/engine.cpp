@@ -1,6 +1,7 @@
 // The "engine" verb: runs one conversion task through the conversion component, with the
 // input's and each output's options given as name=value pairs. Converts nothing itself.
 #include <QCoreApplication>
+#include <QImage>
 
 #include <climits>
 #include <csignal>
@@ -25,12 +26,14 @@ void usage(FILE *out) {
       "Usage: marlo-convert engine --input FILE [--in-opt NAME=VALUE]...\n"
       "                            --output FILE [--out-opt NAME=VALUE]...\n"
       "                            [--output FILE [--out-opt NAME=VALUE]...]...\n"
-      "                            [--loglevel LEVEL] [--hook]\n"
+      "                            [--loglevel LEVEL] [--hook[=draw]]\n"
       "Converts one input into one or more outputs. --in-opt options apply to the input,\n"
       "each --out-opt to the --output before it; names are the engine's option names\n"
       "without the leading dash (vcodec=libx264, ab=128000, t=10, newaudio ...).\n"
-      "--hook hands every decoded picture of every output to a hook that leaves it\n"
-      "unchanged (frame to bitmap and back, as a real effect does): it measures the hook's cost.\n"
+      "--hook hands every decoded picture of every output to a hook as a bitmap; the hook\n"
+      "leaves it as it is. With --hook=draw the hook takes the pixels for writing without\n"
+      "changing them, so the bitmap goes back into the picture as a real effect's drawing\n"
+      "does. Both measure what the hook costs.\n"
       "LEVEL is quiet, panic, fatal, error, warning, info, verbose, debug or a number.\n"
       "Exit status: 0 finished, 1 failed, 2 usage error, 3 stopped by SIGINT or SIGTERM.\n",
       out);
@@ -46,7 +49,7 @@ struct Args {
   std::string InputOptions;
   std::vector<Output> Outputs;
   std::string LogLevel = "info";
-  bool Hook = false;
+  enum { NoHook, LookingHook, DrawingHook } Hook = NoHook;
 };
 
 void appendLine(std::string &lines, const std::string &line) {
@@ -81,7 +84,9 @@ std::optional<std::string> parse(int argc, char **argv, Args &args) {
     } else if (arg == "--loglevel") {
       args.LogLevel = *v;
     } else if (arg == "--hook") {
-      args.Hook = true;
+      args.Hook = Args::LookingHook;
+    } else if (arg == "--hook=draw") {
+      args.Hook = Args::DrawingHook;
     } else {
       return "unknown argument \"" + arg + "\"";
     }
@@ -151,7 +156,7 @@ int RunEngine(int argc, char **argv) {
   for (const Output &out : args.Outputs) {
     TOutputOptions options;
     options.ExtOptions = out.Options;
-    options.CustomHook = args.Hook;
+    options.CustomHook = args.Hook != Args::NoHook;
     if (!converter.SetOutputFile(task, out.File, &options)) {
       std::fprintf(stderr, "marlo-convert engine: %s: %s\n", out.File.c_str(),
                    converter.LastErrMsg().c_str());
@@ -165,9 +170,13 @@ int RunEngine(int argc, char **argv) {
     return 1;
   }
 
-  // The picture has already gone to the bitmap when the handler runs; leaving it as it is
-  // still writes it back, so the run pays what a real effect pays apart from the drawing.
-  if (args.Hook) converter.OnCustomHook = [](TCustomMediaConverter *, PHookInfo) {};
+  // The picture has already gone to the bitmap when the handler runs. An untouched bitmap
+  // stays out of the picture; one taken for writing goes back into it.
+  if (args.Hook == Args::LookingHook) converter.OnCustomHook = [](TCustomMediaConverter *, PHookInfo) {};
+  if (args.Hook == Args::DrawingHook)
+    converter.OnCustomHook = [](TCustomMediaConverter *, PHookInfo info) {
+      info->Bitmap->bits(); // the pixels taken for writing: the bitmap counts as drawn on
+    };
   if (terminal)
     converter.OnProgress = [&](TCustomMediaConverter *, PProgressInfo info) {
       printProgress(*info);
