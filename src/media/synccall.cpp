@@ -2,6 +2,8 @@
 // thread responsive while it waits. Knows nothing of windows or media.
 #include "media/synccall.h"
 
+#include "media/logger.h"
+
 #include <QCoreApplication>
 #include <QEvent>
 #include <QThread>
@@ -41,25 +43,32 @@ struct THandover {
 
 const QEvent::Type kCallEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
 
+// A call for the user-interface thread: one a worker waits for (with a hand-over), or one
+// posted to run whenever it comes up (without).
 class TCallEvent : public QEvent {
 public:
-  TCallEvent(const std::function<void()> *call, std::shared_ptr<THandover> handover)
-      : QEvent(kCallEvent), call_(call), handover_(std::move(handover)) {}
-  // Also when Qt drops the event unrun: the worker must not wait for ever.
+  TCallEvent(std::function<void()> call, std::shared_ptr<THandover> handover)
+      : QEvent(kCallEvent), call_(std::move(call)), handover_(std::move(handover)) {}
+  // Also when Qt drops the event unrun: a worker must not wait for ever.
   ~TCallEvent() override { finish(false, nullptr); }
 
   void Run() {
     std::exception_ptr failure;
     try {
-      (*call_)();
+      call_();
+    } catch (const std::exception &e) {
+      failure = std::current_exception();
+      if (!handover_) FFLogger().Log(nullptr, llError, std::string("A call on the user-interface thread failed: ") + e.what());
     } catch (...) {
       failure = std::current_exception();
+      if (!handover_) FFLogger().Log(nullptr, llError, "A call on the user-interface thread failed");
     }
     finish(true, failure);
   }
 
 private:
   void finish(bool ran, std::exception_ptr failure) {
+    if (!handover_) return;
     std::lock_guard lock(handover_->Lock);
     if (handover_->Finished) return;
     handover_->Finished = true;
@@ -68,8 +77,8 @@ private:
     handover_->Changed.notify_all();
   }
 
-  const std::function<void()> *call_; // the waiting worker's: valid until finish
-  std::shared_ptr<THandover> handover_;
+  std::function<void()> call_;
+  std::shared_ptr<THandover> handover_; // none for a posted call
 };
 
 class TCallReceiver : public QObject {
@@ -122,11 +131,20 @@ void SyncCall(const std::function<void()> &call) {
   // it, so a UI thread waiting in PumpMessages still runs it. The exception is carried back
   // so it is never lost on the wrong thread.
   auto handover = std::make_shared<THandover>();
-  Post(app, new TCallEvent(&call, handover));
+  Post(app, new TCallEvent(call, handover));
   std::unique_lock lock(handover->Lock);
   handover->Changed.wait(lock, [&] { return handover->Finished; });
   if (handover->Failure) std::rethrow_exception(handover->Failure);
   if (!handover->Ran) throw std::runtime_error("The user-interface thread ended before the call could run");
+}
+
+void PostToUIThread(std::function<void()> call) {
+  QCoreApplication *app = QCoreApplication::instance();
+  if (!app) {
+    call();
+    return;
+  }
+  Post(app, new TCallEvent(std::move(call), nullptr));
 }
 
 void PumpMessages() {

@@ -12,6 +12,12 @@
 // Throws std::runtime_error when the application goes away before the call could run.
 void SyncCall(const std::function<void()> &call);
 
+// Runs `call` on the user-interface thread when its events are next served, without
+// waiting (at once when no application exists; on the user-interface thread itself it is
+// still run later). Dropped unrun when the application goes away first. A failure of the
+// call is logged.
+void PostToUIThread(std::function<void()> call);
+
 // True on the user-interface thread (also when no application exists).
 bool IsUIThread();
 

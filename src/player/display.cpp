@@ -87,15 +87,12 @@ TDisplay::~TDisplay() {
   QPointer<TDisplayWidget> w = widget_;
   if (!w) return;
   // The widget belongs to the user-interface thread; it goes there to be deleted.
-  QMetaObject::invokeMethod(
-      w,
-      [w] {
-        if (w) {
-          w->Detach();
-          delete w.data();
-        }
-      },
-      Qt::QueuedConnection);
+  PostToUIThread([w] {
+    if (w) {
+      w->Detach();
+      delete w.data();
+    }
+  });
   if (IsUIThread()) {
     w->Detach();
     delete w.data();
@@ -124,26 +121,20 @@ void TDisplay::SetMode(int width, int height, bool force) {
   height_ = height;
   QPointer<TDisplayWidget> w = widget_;
   const bool hosted = host_ != nullptr;
-  QMetaObject::invokeMethod(
-      w,
-      [w, width, height, hosted] {
-        if (!w) return;
-        w->ClearSurface();
-        w->setGeometry(0, 0, width, height);
-        if (!hosted) w->resize(width, height);
-        w->show();
-      },
-      Qt::QueuedConnection);
+  PostToUIThread([w, width, height, hosted] {
+    if (!w) return;
+    w->ClearSurface();
+    w->setGeometry(0, 0, width, height);
+    if (!hosted) w->resize(width, height);
+    w->show();
+  });
 }
 
 void TDisplay::Show(const QImage &image, const QRect &area) {
   QPointer<TDisplayWidget> w = widget_;
-  QMetaObject::invokeMethod(
-      w,
-      [w, image, area] {
-        if (w) w->SetPicture(image, area);
-      },
-      Qt::QueuedConnection);
+  PostToUIThread([w, image, area] {
+    if (w) w->SetPicture(image, area);
+  });
 }
 
 namespace {
@@ -344,7 +335,7 @@ void RunDisplayLoop(TCustomPlayer &player) {
   TDisplay *d = player.Display();
   for (;;) {
     const TDisplayEvent e = d->Wait();
-    std::unique_lock<std::timed_mutex> lock(player.PlayerLock);
+    std::unique_lock<std::mutex> lock(player.PlayerLock);
     TPlaybackState *s = player.Playback();
     if (!s) return;
     switch (e.Kind) {

@@ -182,10 +182,10 @@ void TCustomPlayer::Close(bool wait) {
   shutDisplay();
 }
 
-std::unique_lock<std::timed_mutex> TCustomPlayer::lockPlayer() {
-  std::unique_lock<std::timed_mutex> lock(PlayerLock, std::defer_lock);
+std::unique_lock<std::mutex> TCustomPlayer::lockPlayer() {
+  std::unique_lock<std::mutex> lock(PlayerLock, std::defer_lock);
   // The play thread may need the user-interface thread before it lets go of the lock.
-  WaitPumping([&] { return lock.try_lock_for(10ms); });
+  WaitPumping([&] { return lock.try_lock(); });
   return lock;
 }
 
@@ -195,8 +195,9 @@ void TCustomPlayer::closeWaiting() {
     if (PlayThreadDoneSignal.Wait(100ms)) return;
     if (IsUIThread()) PumpMessages();
     if (!playback_) return;
-    std::unique_lock<std::timed_mutex> lock(PlayerLock, std::defer_lock);
-    if (!lock.try_lock_for(100ms)) continue;
+    // Tries rather than a timed lock, which the thread checker cannot follow.
+    std::unique_lock<std::mutex> lock(PlayerLock, std::defer_lock);
+    if (!WaitPumping([&] { return lock.try_lock(); }, 100ms)) continue;
     TPlaybackState *s = playback_;
     if (!s) return;
     ++attempts;
@@ -427,7 +428,7 @@ void TCustomPlayer::playThread() {
     RunDisplayLoop(*this);
   } catch (const std::exception &e) {
     FFLogger().Log(this, llFatal, std::string("PlayThread Exception: ") + e.what());
-    std::lock_guard<std::timed_mutex> lock(PlayerLock);
+    std::lock_guard<std::mutex> lock(PlayerLock);
     TeardownPlayback(*this);
   }
   SetState(psStop);

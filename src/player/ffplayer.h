@@ -108,7 +108,7 @@ public:
   // bitmap back. Runs on the video thread.
   void RunHook(AVFrame *picture, int64_t pts);
   std::atomic<bool> Seeking{false};
-  std::timed_mutex PlayerLock;
+  std::mutex PlayerLock;
   TPlaybackState *Playback() const { return playback_; }
   void SetPlayback(TPlaybackState *p) { playback_ = p; }
   TDisplay *Display() const { return display_.get(); }
@@ -116,7 +116,7 @@ public:
   void ResetFileFields();
 
 private:
-  std::unique_lock<std::timed_mutex> lockPlayer();
+  std::unique_lock<std::mutex> lockPlayer();
   // False when no file is open.
   bool pausedUnderLock(bool &paused);
   void closeWaiting();

@@ -3,6 +3,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QToolButton>
 #include <QTreeWidget>
@@ -158,20 +159,18 @@ void TfrmMain::CCAVCProgress(TCustomMediaConverter *, PProgressInfo AProgressInf
 void TfrmMain::CCAVCTerminate(TCustomMediaConverter *, const TTerminateInfo &ATerminateInfo) {
   // Arrives on a thread of its own: the changes are made on the user-interface thread.
   const TTerminateInfo info = ATerminateInfo;
-  QMetaObject::invokeMethod(
-      this,
-      [this, info] {
-        if (info.TaskIndex < 0) {
-          finishBatch();
-          return;
-        }
-        if (!info.Finished) return; // failed or stopped: the row keeps its last percentage
-        if (info.TaskIndex < int(TaskRows.size()))
-          if (TFileRow *row = Row(TaskRows[info.TaskIndex])) row->setText(fcProgress, "100%");
-        if (progress_) progress_->SetBar(100);
-        if (info.TaskIndex + 1 == queuedTasks_) lastTaskDone();
-      },
-      Qt::QueuedConnection);
+  PostToUIThread([self = QPointer<TfrmMain>(this), info] {
+    if (!self) return;
+    if (info.TaskIndex < 0) {
+      self->finishBatch();
+      return;
+    }
+    if (!info.Finished) return; // failed or stopped: the row keeps its last percentage
+    if (info.TaskIndex < int(self->TaskRows.size()))
+      if (TFileRow *row = self->Row(self->TaskRows[info.TaskIndex])) row->setText(fcProgress, "100%");
+    if (self->progress_) self->progress_->SetBar(100);
+    if (info.TaskIndex + 1 == self->queuedTasks_) self->lastTaskDone();
+  });
 }
 
 void TfrmMain::finishBatch() {

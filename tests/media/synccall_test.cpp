@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "media/logger.h"
 #include "media/synccall.h"
 
 namespace {
@@ -141,6 +142,35 @@ TEST(SyncCall, TheEventLoopServesCallsToo) {
   t.join();
   EXPECT_EQ(rc, 0);
   EXPECT_EQ(value, 7);
+}
+
+// Posted calls run later on the UI thread, in the order they were posted, without the
+// worker waiting; one that fails is logged and the others still run.
+TEST(PostToUIThread, CallsRunInOrderOnTheUIThreadAndAFailureIsLogged) {
+  App a;
+  const auto ui = std::this_thread::get_id();
+  std::vector<int> order;
+  std::vector<std::thread::id> ranOn;
+  std::vector<std::string> logged;
+  FFLogger().SetTriggerEventInMainThread(false);
+  FFLogger().SetOnLog([&](const void *, uint32_t, TLogLevel level, const std::string &msg) {
+    if (level == llError) logged.push_back(msg);
+  });
+  std::thread worker([&] {
+    for (int i = 0; i < 3; ++i)
+      PostToUIThread([&, i] {
+        order.push_back(i);
+        ranOn.push_back(std::this_thread::get_id());
+        if (i == 1) throw std::runtime_error("no room");
+      });
+  });
+  worker.join(); // the worker never waited for its calls
+  EXPECT_TRUE(order.empty());
+  ASSERT_TRUE(WaitPumping([&] { return order.size() == 3; }, kPatience));
+  FFLogger().SetOnLog(nullptr);
+  EXPECT_EQ(order, std::vector<int>({0, 1, 2}));
+  for (auto id : ranOn) EXPECT_EQ(id, ui);
+  EXPECT_EQ(logged, std::vector<std::string>({"A call on the user-interface thread failed: no room"}));
 }
 
 TEST(WaitPumping, GivesUpAfterItsTimeout) {
