@@ -5,6 +5,7 @@
 #include "engine/records.h"
 #include "engine/transcoder.h"
 #include "media/avprobe.h"
+#include "media/event_property.h"
 
 #include <array>
 #include <atomic>
@@ -39,29 +40,6 @@ private:
   mutable std::mutex mutex_;
   mutable std::condition_variable cond_;
   bool signalled_;
-};
-
-// An event handler that the host may assign or clear from the user-interface thread
-// while workers read it.
-template <class F> class TEventProperty {
-public:
-  TEventProperty &operator=(F handler) {
-    std::lock_guard lock(mutex_);
-    handler_ = std::move(handler);
-    return *this;
-  }
-  F Get() const {
-    std::lock_guard lock(mutex_);
-    return handler_;
-  }
-  explicit operator bool() const {
-    std::lock_guard lock(mutex_);
-    return static_cast<bool>(handler_);
-  }
-
-private:
-  mutable std::mutex mutex_;
-  F handler_;
 };
 
 // One conversion task: an engine with one input and up to kMaxFiles outputs, the copies

@@ -299,7 +299,7 @@ void Refresh(TPlaybackState &s, bool consume) {
       // A late picture is dropped when another is waiting or it is hopelessly late,
       // and the decoder is told to hand out fewer; pictures from before a seek always go.
       if ((now > next && !s.Read.LiveCapture) || s.AfterSeek) {
-        s.Video.SkipFactor *= 1.05;
+        s.Video.SkipFactor = s.Video.SkipFactor * 1.05;
         if (size > 1 || now > next + 0.5 || s.AfterSeek) {
           advancePicture(s);
           dropped = true;

@@ -155,10 +155,11 @@ bool TCustomPlayer::Open(const std::string &fileName, QWidget *screenHandle, boo
 }
 
 void TCustomPlayer::deliverFileOpen(int64_t duration, int frameWidth, int frameHeight) {
-  if (!OnFileOpen) return;
+  const TFileOpenEvent handler = OnFileOpen.Get();
+  if (!handler) return;
   auto call = [&] {
     int w = screenWidth_, h = screenHeight_;
-    OnFileOpen(this, duration, frameWidth, frameHeight, w, h);
+    handler(this, duration, frameWidth, frameHeight, w, h);
     screenWidth_ = w;
     screenHeight_ = h;
   };
@@ -345,13 +346,15 @@ QImage &TCustomPlayer::CurrentFrame(int64_t &pts) {
 }
 
 void TCustomPlayer::RunHook(AVFrame *picture, int64_t pts) {
+  const THookEvent handler = OnHook.Get();
+  if (!handler) return;
   if (!FrameToBitmap(hookConv_, picture)) {
     LogError("Cannot initialize the toRGB conversion context");
     return;
   }
   QImage &bitmap = hookConv_.Bitmap();
   try {
-    OnHook(this, bitmap, pts);
+    handler(this, bitmap, pts);
   } catch (const std::exception &e) {
     LogError(std::string("Error occurs OnHook: ") + e.what());
     return;
@@ -413,9 +416,9 @@ void TCustomPlayer::eventThread() {
     }
     if (e.Kind == pekStop) break;
     if (e.Kind == pekPosition) {
-      if (OnPosition) deliver([&] { OnPosition(this, e.Time); });
-    } else if (OnState) {
-      deliver([&] { OnState(this, e.State); });
+      if (const TPositionEvent handler = OnPosition.Get()) deliver([&] { handler(this, e.Time); });
+    } else if (const TPlayStateEvent handler = OnState.Get()) {
+      deliver([&] { handler(this, e.State); });
     }
   }
   eventsIdle_ = true;

@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "media/avprobe.h"
+#include "media/event_property.h"
 #include "media/framebitmap.h"
 #include "player/event_ring.h"
 #include "player/player_types.h"
@@ -80,10 +81,10 @@ public:
   std::string About;
   static const char *Version() { return "2.3"; }
 
-  THookEvent OnHook;
-  TFileOpenEvent OnFileOpen;
-  TPlayStateEvent OnState;
-  TPositionEvent OnPosition;
+  TEventProperty<THookEvent> OnHook;
+  TEventProperty<TFileOpenEvent> OnFileOpen;
+  TEventProperty<TPlayStateEvent> OnState;
+  TEventProperty<TPositionEvent> OnPosition;
 
   // Run-time state.
   TAVProbe &AVProbe() { return probe_; }

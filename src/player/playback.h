@@ -70,7 +70,7 @@ struct TReadPart {
 
 // Video stage: decoder, filter chain and the two-picture queue.
 struct TVideoPart {
-  int StreamIndex = -1;
+  std::atomic<int> StreamIndex{-1}; // read by the other threads while the file closes
   AVStream *Stream = nullptr;
   CodecPtr Decoder;
   PacketQueue Queue;
@@ -80,7 +80,8 @@ struct TVideoPart {
   AVFilterContext *Source = nullptr, *Sink = nullptr;
   int GraphWidth = 0, GraphHeight = 0, GraphFormat = -1;
   double FrameDuration = 0.04; // one frame at the stream's rate
-  double SkipFactor = 1, SkipCounter = 0;
+  std::atomic<double> SkipFactor{1}; // raised by the refresh, lowered by the video thread
+  double SkipCounter = 0;
   bool Draining = false;       // the decoder was told the input ended
   std::atomic<bool> FlushSeen{false};
 };
@@ -88,14 +89,15 @@ struct TVideoPart {
 struct TAudioPart {
   static constexpr int kBufferSize = 288000;
   static constexpr int kRingSize = 131072;
-  int StreamIndex = -1;
+  std::atomic<int> StreamIndex{-1};
   AVStream *Stream = nullptr;
   CodecPtr Decoder;
   PacketQueue Queue;
   uint32_t Device = 0;
   int Channels = 2, SampleRate = 44100, DeviceBufferSize = 0;
   std::vector<uint8_t> Buffer = std::vector<uint8_t>(kBufferSize);
-  int BufferSize = 0, BufferIndex = 0;
+  // Filled and emptied by the sound callback; read by the video thread's audio clock.
+  std::atomic<int> BufferSize{0}, BufferIndex{0};
   bool DecoderFed = false; // the decoder may still hold output of the last packet
   FramePtr Frame;
   SwrPtr Converter;
@@ -111,7 +113,7 @@ struct TAudioPart {
 };
 
 struct TSubtitlePart {
-  int StreamIndex = -1;
+  std::atomic<int> StreamIndex{-1};
   AVStream *Stream = nullptr;
   CodecPtr Decoder;
   PacketQueue Queue;

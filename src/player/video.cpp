@@ -81,7 +81,7 @@ int getPicture(TPlaybackState &s, AVFrame *decoded, AVFrame *out) {
         ff.av_frame_unref(decoded);
         continue;
       }
-      v.SkipCounter -= std::max(1.0, v.SkipFactor);
+      v.SkipCounter -= std::max(1.0, v.SkipFactor.load());
       decoded->pts = pts;
       if (!v.Graph || decoded->width != v.GraphWidth || decoded->height != v.GraphHeight ||
           decoded->format != v.GraphFormat) {
