@@ -294,7 +294,7 @@ void Refresh(TPlaybackState &s, bool consume) {
       s.Clocks.CurrentPts = p.Pts;
       s.Clocks.CurrentPtsDrift = p.Pts - now;
       s.Clocks.CurrentPos = p.Pos;
-      const double next = size > 1 ? q.Pics[(q.RIndex + 1) % 2].TargetClock
+      const double next = size > 1 ? q.Pics[(q.RIndex + 1) % 2].TargetClock.load()
                                     : p.TargetClock + VideoClock(s) - p.Pts;
       // A late picture is dropped when another is waiting or it is hopelessly late,
       // and the decoder is told to hand out fewer; pictures from before a seek always go.

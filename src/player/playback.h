@@ -28,7 +28,7 @@ using SwsPtr = TSwsPtr;
 // One display picture: a planar YUV 4:2:0 picture of even size and its timing.
 struct TPicture {
   double Pts = 0;         // seconds
-  double TargetClock = 0; // when it is due, on the wall clock (seconds)
+  std::atomic<double> TargetClock{0}; // when it is due, on the wall clock (seconds); reset by a flush
   int64_t Pos = -1;       // byte position in the file
   FramePtr Overlay;       // a reference to the chain's output picture
 };
@@ -64,7 +64,7 @@ struct TReadPart {
   bool ImageSequence = false, LiveCapture = false;
   int64_t StartTime = 0;  // microseconds, 0 when unknown
   int64_t Duration = -1;  // microseconds
-  int PauseResult = 0;    // of the input's pause call
+  std::atomic<int> PauseResult{0}; // of the input's pause call
   bool EofReported = false, EofSeen = false;
 };
 
@@ -137,7 +137,7 @@ struct TClockPart {
 struct TDisplayPart {
   std::thread RefreshThread;
   std::atomic<bool> RefreshPending{false};
-  bool AudioDisplay = false; // waveform instead of pictures
+  std::atomic<bool> AudioDisplay{false}; // waveform instead of pictures
   int Width = 0, Height = 0;
   FramePtr Shown; // the picture on screen, for CurrentFrame
   double ShownPts = 0;
