@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_sources.h"
 #include "fixtures/fixtures.h"
 #include "media/ffapi.h"
 #include "media/loader.h"
@@ -325,22 +326,13 @@ int main(int argc, char **argv) {
     return 1;
   }
 
-  fixtures::MediaSpec recipe;
-  recipe.container = "mp4";
-  recipe.vcodec = "libx264";
-  recipe.acodec = "aac";
-  recipe.width = 1280;
-  recipe.height = 720;
-  recipe.seconds = seconds;
-  recipe.videoOptions = {{"preset", "veryfast"}};
   std::string source, source1080;
   try {
     std::printf("making the sources (cached in %s) ...\n", fixtures::Dir().c_str());
     std::fflush(stdout);
-    source = fixtures::Make(quick ? "engine-720p-quick.mp4" : "engine-720p.mp4", recipe);
-    recipe.width = 1920;
-    recipe.height = 1080;
-    source1080 = fixtures::Make(quick ? "engine-1080p-quick.mp4" : "engine-1080p.mp4", recipe);
+    source = fixtures::Make(quick ? "engine-720p-quick.mp4" : "engine-720p.mp4", bench::HdSource(1280, 720, seconds));
+    source1080 =
+        fixtures::Make(quick ? "engine-1080p-quick.mp4" : "engine-1080p.mp4", bench::HdSource(1920, 1080, seconds));
   } catch (const std::exception &e) {
     std::fprintf(stderr, "bench_engine: %s\n", e.what());
     return 1;

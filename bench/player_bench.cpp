@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "bench_sources.h"
 #include "fixtures/fixtures.h"
 #include "media/loader.h"
 #include "media/synccall.h"
@@ -37,15 +38,7 @@ int main(int argc, char **argv) {
     std::fprintf(stderr, "%s\n", FFLoader().LastError().c_str());
     return 1;
   }
-  fixtures::MediaSpec recipe;
-  recipe.container = "mp4";
-  recipe.vcodec = "libx264";
-  recipe.acodec = "aac";
-  recipe.width = 1280;
-  recipe.height = 720;
-  recipe.seconds = 8;
-  recipe.videoOptions = {{"preset", "veryfast"}};
-  const std::string file = fixtures::Make("hd720.mp4", recipe);
+  const std::string file = fixtures::Make("hd720.mp4", bench::HdSource(1280, 720, 8));
 
   QWidget panel;
   panel.resize(243, 171);
