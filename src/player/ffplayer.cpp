@@ -155,9 +155,10 @@ bool TCustomPlayer::Open(const std::string &fileName, QWidget *screenHandle, boo
 }
 
 void TCustomPlayer::deliverFileOpen(int64_t duration, int frameWidth, int frameHeight) {
-  const TFileOpenEvent handler = OnFileOpen.Get();
-  if (!handler) return;
+  if (!OnFileOpen) return;
   auto call = [&] {
+    const TFileOpenEvent handler = OnFileOpen.Get(); // where it runs, as for the other events
+    if (!handler) return;
     int w = screenWidth_, h = screenHeight_;
     handler(this, duration, frameWidth, frameHeight, w, h);
     screenWidth_ = w;
@@ -416,9 +417,17 @@ void TCustomPlayer::eventThread() {
     }
     if (e.Kind == pekStop) break;
     if (e.Kind == pekPosition) {
-      if (const TPositionEvent handler = OnPosition.Get()) deliver([&] { handler(this, e.Time); });
-    } else if (const TPlayStateEvent handler = OnState.Get()) {
-      deliver([&] { handler(this, e.State); });
+      // The handler is taken where it runs: one cleared meanwhile (by a closing host on
+      // the user-interface thread) is not called any more.
+      if (OnPosition) {
+        deliver([&] {
+          if (const TPositionEvent handler = OnPosition.Get()) handler(this, e.Time);
+        });
+      }
+    } else if (OnState) {
+      deliver([&] {
+        if (const TPlayStateEvent handler = OnState.Get()) handler(this, e.State);
+      });
     }
   }
   eventsIdle_ = true;
