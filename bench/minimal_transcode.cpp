@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "media/ffapi.h"
+#include "media/ffowners.h"
 #include "media/loader.h"
 
 namespace {
@@ -71,32 +72,12 @@ template <class T> T *Need(T *p, const std::string &what) {
   return p;
 }
 
-struct InputFree {
-  void operator()(AVFormatContext *c) const { ff.avformat_close_input(&c); }
-};
+// An output whose file this program opened itself.
 struct OutputFree {
   void operator()(AVFormatContext *c) const {
     if (c->pb && !(c->oformat->flags & AVFMT_NOFILE)) ff.avio_closep(&c->pb);
     ff.avformat_free_context(c);
   }
-};
-struct CodecFree {
-  void operator()(AVCodecContext *c) const { ff.avcodec_free_context(&c); }
-};
-struct FrameFree {
-  void operator()(AVFrame *f) const { ff.av_frame_free(&f); }
-};
-struct PacketFree {
-  void operator()(AVPacket *p) const { ff.av_packet_free(&p); }
-};
-struct SwsFree {
-  void operator()(SwsContext *c) const { ff.sws_freeContext(c); }
-};
-struct SwrFree {
-  void operator()(SwrContext *c) const { ff.swr_free(&c); }
-};
-struct FifoFree {
-  void operator()(AVAudioFifo *f) const { ff.av_audio_fifo_free(f); }
 };
 struct DictFree {
   void operator()(AVDictionary **d) const { ff.av_dict_free(d); }
@@ -105,9 +86,9 @@ struct SamplesFree {
   void operator()(uint8_t *samples) const { ff.av_free(samples); }
 };
 
-using CodecPtr = std::unique_ptr<AVCodecContext, CodecFree>;
-using FramePtr = std::unique_ptr<AVFrame, FrameFree>;
-using PacketPtr = std::unique_ptr<AVPacket, PacketFree>;
+using CodecPtr = TCodecContextPtr;
+using FramePtr = TFramePtr;
+using PacketPtr = TPacketPtr;
 
 class Transcode {
 public:
@@ -335,13 +316,13 @@ private:
   }
 
   const Setting &set_;
-  std::unique_ptr<AVFormatContext, InputFree> in_;
+  TInputContextPtr in_;
   std::unique_ptr<AVFormatContext, OutputFree> out_;
   AVStream *videoIn_ = nullptr, *audioIn_ = nullptr, *videoOut_ = nullptr, *audioOut_ = nullptr;
   CodecPtr videoDec_, audioDec_, videoEnc_, audioEnc_;
-  std::unique_ptr<SwsContext, SwsFree> sws_;
-  std::unique_ptr<SwrContext, SwrFree> swr_;
-  std::unique_ptr<AVAudioFifo, FifoFree> fifo_;
+  TSwsPtr sws_;
+  TSwrPtr swr_;
+  TAudioFifoPtr fifo_;
   PacketPtr packet_;
   FramePtr decoded_, scaled_;
   PacketPtr encoded_;

@@ -1,12 +1,11 @@
 // The "probe" verb: prints what each named media file holds, as the probe reports it.
 // The report itself is the probe's; this file only loads the libraries and prints.
-#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
+#include "cli/run_support.h"
 #include "media/avprobe.h"
 #include "media/loader.h"
 
@@ -20,17 +19,6 @@ void usage(FILE *out) {
              "be read is reported on standard error and makes the exit status 1; the other\n"
              "files are still printed. Use -- before file names that start with \"-\".\n",
              out);
-}
-
-// The folder of the running program, so that a LibAV folder beside it is found
-// wherever the program is started from.
-std::string programFolder() {
-  std::vector<char> buf(PATH_MAX + 1);
-  const ssize_t n = ::readlink("/proc/self/exe", buf.data(), buf.size() - 1);
-  if (n <= 0) return {};
-  std::string path(buf.data(), size_t(n));
-  const auto cut = path.rfind('/');
-  return cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
 }
 
 // The report uses CR LF line ends; a terminal and a pipe want plain line feeds.
@@ -68,7 +56,7 @@ int RunProbe(int argc, char **argv) {
     return 2;
   }
 
-  FFLoader().SetLibraryPath(programFolder() + "LibAV");
+  FFLoader().SetLibraryPath(ProgramFolder() + "LibAV");
   if (!FFLoader().LoadLibs(ConverterLibs)) {
     std::fprintf(stderr, "%s\n", FFLoader().LastError().c_str());
     return 1;
